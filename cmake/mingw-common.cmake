@@ -1,0 +1,18 @@
+# Shared part of the MinGW-w64 cross toolchains; MINGW_TRIPLE is set by the caller.
+set(CMAKE_SYSTEM_NAME Windows)
+
+set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
+set(CMAKE_AR ${MINGW_TRIPLE}-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB ${MINGW_TRIPLE}-ranlib CACHE FILEPATH "")
+set(CMAKE_OBJDUMP ${MINGW_TRIPLE}-objdump CACHE FILEPATH "")
+
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# CTest starts Windows programs through Wine in the test run's private prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-env;run)

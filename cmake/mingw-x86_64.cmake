@@ -1,0 +1,5 @@
+# 64-bit Windows: the same sources built as PE32+, the form in which the Win32
+# tests and screenshots run under Wine (see docs/testing.md).
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
