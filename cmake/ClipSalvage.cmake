@@ -12,7 +12,7 @@ if(WIN32)
   # Wide-character Win32 throughout; Windows 7 is the oldest target.
   add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
   # Static PE32: no libstdc++, libgcc or winpthread DLLs beside the program.
-  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_link_options(-static -static-libgcc -static-libstdc++ $<$<CONFIG:Release>:-s>)
   # The Windows build may assume SSE2.
   add_compile_options(-msse2 -mfpmath=sse)
   set(CLIPSALVAGE_JPEG_ROOT ${CMAKE_SOURCE_DIR}/.cache/libjpeg-${CMAKE_SYSTEM_PROCESSOR} CACHE PATH
