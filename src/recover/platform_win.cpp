@@ -57,7 +57,10 @@ OutputFile::~OutputFile() { close(); }
 
 OutputFile::Open OutputFile::create_new(const std::string& path) {
   // CREATE_NEW fails on an existing file: nothing is ever overwritten.
-  HANDLE h = CreateFileW(w(wide(sources::image_device_path(path))), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  // Full paths take the long-path form; a relative one stays relative.
+  const bool full = (path.size() > 2 && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) ||
+                    path.rfind("\\\\", 0) == 0;
+  HANDLE h = CreateFileW(w(wide(full ? sources::image_device_path(path) : path)), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD err = GetLastError();
