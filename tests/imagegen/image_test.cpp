@@ -110,14 +110,15 @@ TEST(Recordings, ChannelsTakeTurnsAndOneChannelsRecordingsFollowEachOther) {
 TEST(Recordings, EndOfImageCutsTheLastBlockAndDropsTheRest) {
   ig::ImageSpec spec;
   spec.first_sector = 0;
-  spec.sectors = 2 * 128 + 10;  // the third block has 10 sectors
+  spec.sectors = 2 * 128 + 1;  // the third block has one sector
   spec.recordings = {recording(3, 6)};
   spec.recordings[0].header = false;
   MemorySink sink;
   auto placed = ig::write_recordings(spec, sink);
   EXPECT_EQ(placed[0].block_sectors, (std::vector<int64_t>{0, 128, 256}));
-  EXPECT_EQ(placed[0].block_bytes, (std::vector<std::size_t>{65536, 65536, 5120}));
-  ASSERT_EQ(sink.blocks.at(256).size(), 5120u);
+  EXPECT_EQ(placed[0].block_bytes, (std::vector<std::size_t>{65536, 65536, 512}));
+  ASSERT_EQ(sink.blocks.at(256).size(), 512u);
+  EXPECT_EQ(sink.blocks.at(256)[6], '2');  // the cut block keeps its marker
   // Without a header the first block is a stream block of its channel.
   EXPECT_NE(std::string(sink.blocks.at(0).begin() + 80, sink.blocks.at(0).begin() + 92), "MDVR96NT_2_R");
   EXPECT_EQ(sink.blocks.at(0)[6], '2');

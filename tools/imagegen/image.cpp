@@ -91,14 +91,13 @@ std::vector<PlacedRecording> write_recordings(const ImageSpec& spec, BlockSink& 
         PlacedRecording& rec = placed[index];
         const Recording& r = rec.recording;
         int k = static_cast<int>(rec.block_sectors.size());
+        // The end of the image cuts a block as the recorder wrote it.
         std::size_t valid = static_cast<std::size_t>(
             std::min<int64_t>(kBlockSectors, spec.sectors - sector) * kSectorBytes);
 
         // Each recording plays the stream from its start.
         auto feed = feeds.try_emplace(index, sample_video()).first;
-        std::size_t room = std::min(spec.video_per_block,
-                                    valid - kHeaderVideoOffset - kTailReserve);
-        Bytes video = feed->second.next(room);
+        Bytes video = feed->second.next(spec.video_per_block);
 
         Bytes block;
         if (k == 0 && r.header) {
@@ -111,7 +110,6 @@ std::vector<PlacedRecording> write_recordings(const ImageSpec& spec, BlockSink& 
           } else {
             s.channel_char = channel_char_of(r.channel);
           }
-          s.valid = valid;
           block = stream_block(s, video);
         }
         sink.put(sector, std::span<const uint8_t>(block.data(), valid));
