@@ -85,5 +85,7 @@ int main(int argc, char** argv) {
   save(root / "skin_archive", "archive", archive);
   save(root / "skin_archive", "small", small);
   save(root / "skin_archive", "none", clip::skin::write_archive({}).value());
+  save(root / "ini", "ini", Bytes(ini_text.begin(), ini_text.end()));
+  save(root / "bmp", "bitmap", bmp(24, 8, 0x40));
   return 0;
 }
