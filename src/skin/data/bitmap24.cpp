@@ -88,6 +88,28 @@ Result<Pixels24> load_bmp(std::span<const uint8_t> file, BmpInfo* info) {
   return out;
 }
 
+std::vector<uint8_t> save_bmp24(const Pixels24& p) {
+  const size_t stride = (size_t(p.width) * 3 + 3) / 4 * 4;
+  std::vector<uint8_t> f(54 + stride * size_t(p.height));
+  auto put = [&f](size_t at, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) f[at + size_t(i)] = uint8_t(v >> (8 * i));
+  };
+  f[0] = 'B';
+  f[1] = 'M';
+  put(2, uint32_t(f.size()), 4);
+  put(10, 54, 4);
+  put(14, 40, 4);
+  put(18, uint32_t(p.width), 4);
+  put(22, uint32_t(p.height), 4);
+  put(26, 1, 2);
+  put(28, 24, 2);
+  put(34, uint32_t(stride * size_t(p.height)), 4);
+  for (int y = 0; y < p.height; ++y)
+    std::memcpy(&f[54 + stride * size_t(p.height - 1 - y)], &p.bgr[size_t(y) * size_t(p.width) * 3],
+                size_t(p.width) * 3);
+  return f;
+}
+
 void mirror(Pixels24& p) {
   for (int y = 0; y < p.height; ++y) {
     uint8_t* row = p.bgr.data() + size_t(y) * size_t(p.width) * 3;

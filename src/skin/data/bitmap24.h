@@ -38,6 +38,9 @@ inline constexpr int kMaxBmpSide = 16384;
 // Anything else, or any size or offset that runs past the data, is bad_data.
 Result<Pixels24> load_bmp(std::span<const uint8_t> file, BmpInfo* info = nullptr);
 
+// A complete 24-bit, bottom-up BMP file of the pixels.
+std::vector<uint8_t> save_bmp24(const Pixels24& p);
+
 void mirror(Pixels24& p);        // new (x, y) = old (W-1-x, y)
 void flip(Pixels24& p);          // new row y = old row H-1-y
 void rotate_left(Pixels24& p);   // W x H becomes H x W; new (y, W-1-x) = old (x, y)
