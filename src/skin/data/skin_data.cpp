@@ -1,5 +1,6 @@
 #include "skin/data/skin_data.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -140,8 +141,9 @@ bool TSkinData::read_skin_stream_property(std::span<const uint8_t> property) {
 
 std::vector<uint8_t> TSkinData::write_skin_stream_property() const {
   const uint32_t n = uint32_t(stream_.size());
-  std::vector<uint8_t> out = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24)};
-  out.insert(out.end(), stream_.begin(), stream_.end());
+  std::vector<uint8_t> out(4 + stream_.size());
+  for (int i = 0; i < 4; ++i) out[size_t(i)] = uint8_t(n >> (8 * i));
+  std::copy(stream_.begin(), stream_.end(), out.begin() + 4);
   return out;
 }
 
