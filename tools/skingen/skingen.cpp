@@ -52,7 +52,7 @@ struct Image {
 // Indexed BMP (4 or 8 bits: the 16-colour palette) or 24-bit.
 Bytes bmp(const Image& im, int bpp) {
   const size_t stride = (size_t(im.w) * size_t(bpp) + 31) / 32 * 4;
-  const size_t palette = bpp <= 8 ? 16 : 0;
+  const size_t palette = bpp == 1 ? 2 : bpp <= 8 ? 16 : 0;
   const size_t offset = 54 + palette * 4;
   Bytes f(offset + stride * size_t(im.h));
   auto put = [&f](size_t at, uint32_t v, int n) {
@@ -71,13 +71,15 @@ Bytes bmp(const Image& im, int bpp) {
   put(38, 2835, 4);
   put(42, 2835, 4);
   put(46, uint32_t(palette), 4);
-  for (size_t i = 0; i < palette; ++i) put(54 + i * 4, kPalette[i], 4);
+  for (size_t i = 0; i < palette; ++i) put(54 + i * 4, bpp == 1 ? (i ? 0xFFFFFF : 0) : kPalette[i], 4);
   for (int y = 0; y < im.h; ++y) {
     uint8_t* row = f.data() + offset + stride * size_t(im.h - 1 - y);
     for (int x = 0; x < im.w; ++x) {
       const uint8_t c = im.px[size_t(y) * size_t(im.w) + size_t(x)];
       if (bpp == 24) {
         put(size_t(row - f.data()) + size_t(x) * 3, kPalette[c], 3);
+      } else if (bpp == 1) {
+        if (c) row[x / 8] |= uint8_t(0x80 >> (x % 8));
       } else if (bpp == 8) {
         row[x] = c;
       } else {
@@ -359,6 +361,20 @@ int main(int argc, char** argv) {
   const std::string ini = description();
   entries.push_back({"skin.ini", Bytes(ini.begin(), ini.end())});
 
+  // Menu glyphs: four 16 x 16 monochrome images (check, bullet, submenu
+  // arrow, close cross), black on white; white is the transparent colour.
+  Image glyphs(64, 16, Ink(1));
+  auto ink = [&glyphs](int x, int y) { glyphs.set(x, y, Ink(0)); };
+  for (int k = 0; k < 3; ++k) { ink(4 + k, 7 + k); ink(4 + k, 8 + k); }
+  for (int k = 0; k < 5; ++k) { ink(7 + k, 9 - k); ink(7 + k, 8 - k); }
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x)
+      if ((2 * x - 15) * (2 * x - 15) + (2 * y - 15) * (2 * y - 15) <= 36) ink(16 + x, y);
+  for (int k = 0; k < 4; ++k)
+    for (int t = -k; t <= k; ++t) ink(32 + 9 - k, 7 + t);
+  for (int d = -3; d <= 3; ++d) { ink(48 + 7 + d, 7 + d); ink(48 + 7 + d, 7 - d); ink(48 + 8 + d, 7 + d); ink(48 + 8 + d, 7 - d); }
+  const Bytes glyph_bmp = bmp(glyphs, 1);
+
   std::filesystem::create_directories(out / "skin");
   for (const auto& e : entries)
     std::ofstream(out / "skin" / e.name, std::ios::binary)
@@ -370,5 +386,13 @@ int main(int argc, char** argv) {
   }
   std::ofstream(out / "clipsalvage.skin", std::ios::binary)
       .write(reinterpret_cast<const char*>(packed.value().data()), std::streamsize(packed.value().size()));
+  // The resource form of the stream: its 32-bit byte count, then the stream.
+  Bytes resource(4);
+  for (int i = 0; i < 4; ++i) resource[size_t(i)] = uint8_t(packed.value().size() >> (8 * i));
+  resource.insert(resource.end(), packed.value().begin(), packed.value().end());
+  std::ofstream(out / "skinstream.bin", std::ios::binary)
+      .write(reinterpret_cast<const char*>(resource.data()), std::streamsize(resource.size()));
+  std::ofstream(out / "menuglyphs.bmp", std::ios::binary)
+      .write(reinterpret_cast<const char*>(glyph_bmp.data()), std::streamsize(glyph_bmp.size()));
   return 0;
 }

@@ -4,5 +4,5 @@ set -euo pipefail
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 "$1" "$tmp"
-cmp "$tmp/clipsalvage.skin" "$2/clipsalvage.skin"
+for f in clipsalvage.skin skinstream.bin menuglyphs.bmp; do cmp "$tmp/$f" "$2/$f"; done
 diff -r "$tmp/skin" "$2/skin"
