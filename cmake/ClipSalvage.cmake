@@ -25,6 +25,14 @@ if(CLIPSALVAGE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzz tree: coverage for libFuzzer in every object, the fuzzer's main
+# linked into the fuzz targets only (fuzz/CMakeLists.txt).
+option(CLIPSALVAGE_FUZZ "Build the libFuzzer targets (clang) with ASan and UBSan" OFF)
+if(CLIPSALVAGE_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 find_package(JPEG REQUIRED)
 
 # clipsalvage_library(NAME SOURCES...): one library target per source folder.
