@@ -45,9 +45,9 @@ void fit_pair(int& first, int& second, int frame_size, int dest_size) {
   if (dest_size < first + second || frame_size < first + second) first = second = 0;
 }
 
-}  // namespace
+enum class Centre { none, stretch, tile };
 
-std::vector<Piece> nine_part_pieces(const Rect& frame, int width, int height, Margins m, bool tile_centre) {
+std::vector<Piece> nine_part(const Rect& frame, int width, int height, Margins m, Centre centre) {
   std::vector<Piece> pieces;
   if (width <= 0 || height <= 0 || frame.empty()) return pieces;
   const int fw = frame.width(), fh = frame.height(), fx = frame.left, fy = frame.top;
@@ -63,9 +63,9 @@ std::vector<Piece> nine_part_pieces(const Rect& frame, int width, int height, Ma
   add(pieces, Rect::sized(fx + m.left, fy, src_mid_w, m.top), Rect::sized(m.left, 0, dst_mid_w, m.top));
   const Rect centre_source = Rect::sized(fx + m.left, fy + m.top, src_mid_w, src_mid_h);
   const Rect centre_dest = Rect::sized(m.left, m.top, dst_mid_w, dst_mid_h);
-  if (tile_centre) {
+  if (centre == Centre::tile) {
     for (const Piece& tile : tile_pieces(centre_source, centre_dest)) pieces.push_back(tile);
-  } else {
+  } else if (centre == Centre::stretch) {
     add(pieces, centre_source, centre_dest);
   }
   add(pieces, Rect::sized(fx + fw - m.right, fy + fh - m.bottom, m.right, m.bottom),
@@ -75,6 +75,16 @@ std::vector<Piece> nine_part_pieces(const Rect& frame, int width, int height, Ma
   add(pieces, Rect::sized(fx + m.left, fy + fh - m.bottom, src_mid_w, m.bottom),
       Rect::sized(m.left, height - m.bottom, dst_mid_w, m.bottom));
   return pieces;
+}
+
+}  // namespace
+
+std::vector<Piece> nine_part_pieces(const Rect& frame, int width, int height, Margins margins, bool tile_centre) {
+  return nine_part(frame, width, height, margins, tile_centre ? Centre::tile : Centre::stretch);
+}
+
+std::vector<Piece> nine_part_ring_pieces(const Rect& frame, int width, int height, Margins margins) {
+  return nine_part(frame, width, height, margins, Centre::none);
 }
 
 std::vector<Piece> three_part_pieces(const Rect& frame, int width, int height, int left, int right) {

@@ -50,6 +50,9 @@ std::vector<Piece> tile_pieces(const Rect& source, const Rect& dest);
 // side margins count as 0; likewise top and bottom. Pieces come in painting
 // order; empty ones are left out.
 std::vector<Piece> nine_part_pieces(const Rect& frame, int width, int height, Margins margins, bool tile_centre);
+// The same eight border pieces without the centre, for surfaces whose inside
+// another painter fills.
+std::vector<Piece> nine_part_ring_pieces(const Rect& frame, int width, int height, Margins margins);
 
 // The three-part picture: left and right caps at their own width (stretched to
 // the full height) and the middle tiled between them. A destination narrower

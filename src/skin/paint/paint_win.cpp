@@ -146,6 +146,24 @@ void draw_nine_part(HDC dc, const Rect& dest, HBITMAP source, Strip strip, bool 
   if (picture) draw_composed(dc, dest, picture.get(), transparent);
 }
 
+void draw_nine_part_ring(HDC dc, const Rect& dest, HBITMAP source, Strip strip, int frame_count, int frame_number,
+                         Margins margins) {
+  if (dest.inverted() || dest.empty()) return;
+  const SIZE size = bitmap_size(source);
+  if (size.cx <= 0 || size.cy <= 0) return;
+  memory_dc from(source);
+  if (!from) return;
+  const Rect frame = frame_rect(size.cx, size.cy, strip, frame_count, frame_number);
+  blit_pieces(dc, dest.left, dest.top, from.get(), nine_part_ring_pieces(frame, dest.width(), dest.height(), margins));
+}
+
+void tile_bitmap(HDC dc, const Rect& dest, HBITMAP source, const Rect& source_rect) {
+  memory_dc from(source);
+  if (!from) return;
+  const std::vector<Piece> tiles = tile_pieces(source_rect, dest);
+  blit_pieces(dc, 0, 0, from.get(), tiles);
+}
+
 void draw_three_part(HDC dc, const Rect& dest, HBITMAP source, Strip strip, bool transparent, int frame_count,
                      int frame_number, int left, int right) {
   if (dest.inverted() || dest.empty()) return;

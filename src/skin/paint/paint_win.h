@@ -43,6 +43,12 @@ ui::gdi_object<HBITMAP> build_nine_part_bitmap(int width, int height, HBITMAP so
                                                bool tile_centre, int frame_count, int frame_number);
 void draw_nine_part(HDC dc, const Rect& dest, HBITMAP source, Strip strip, bool tile_centre, bool transparent,
                     int frame_count, int frame_number, Margins margins);
+// The eight border pieces of one frame straight onto `dc` at dest; the
+// centre is left as it is.
+void draw_nine_part_ring(HDC dc, const Rect& dest, HBITMAP source, Strip strip, int frame_count, int frame_number,
+                         Margins margins);
+// `source_rect` of `source` repeated over dest, the last column and row cut.
+void tile_bitmap(HDC dc, const Rect& dest, HBITMAP source, const Rect& source_rect);
 void draw_three_part(HDC dc, const Rect& dest, HBITMAP source, Strip strip, bool transparent, int frame_count,
                      int frame_number, int left, int right);
 // One frame of a horizontal strip scaled into `dest`.

@@ -112,6 +112,17 @@ TEST(NinePart, PiecesCoverTheDestinationExactlyOnceForManySizes) {
   }
 }
 
+TEST(NinePart, RingLeavesTheCentreOut) {
+  const Rect frame = R::sized(0, 0, 20, 16);
+  const auto ring = nine_part_ring_pieces(frame, 50, 40, {3, 2, 5, 4});
+  auto full = nine_part_pieces(frame, 50, 40, {3, 2, 5, 4}, false);
+  full.erase(full.begin() + 5);  // the centre
+  EXPECT_EQ(ring, full);
+  const auto hits = coverage(ring, 50, 40);
+  EXPECT_EQ(hits[20 * 50 + 25], 0) << "centre untouched";
+  EXPECT_EQ(hits[0], 1);
+}
+
 TEST(NinePart, NothingForEmptyDestinationsOrFrames) {
   EXPECT_TRUE(nine_part_pieces(R::sized(0, 0, 10, 10), 0, 10, {1, 1, 1, 1}, false).empty());
   EXPECT_TRUE(nine_part_pieces(R::sized(0, 0, 10, 10), 10, -3, {1, 1, 1, 1}, false).empty());

@@ -67,6 +67,14 @@ TEST(PaintWin, NinePartOfTheSecondFrameReachesTheTargetInPlace) {
   EXPECT_EQ(target.at(25, 5), 0xFFFF00u) << "top row";
   EXPECT_EQ(target.at(25, 31), 0x00FFFFu) << "bottom: 4 rows, the bottom margin's own height";
   EXPECT_EQ(target.at(25, 30), 0x00FF00u);
+  Surface ring(60, 50, 0x808080);
+  const int bitmaps = ui::gdi_object<HBITMAP>::live_count();
+  draw_nine_part_ring(ring.dc, Rect::sized(5, 5, 40, 30), strip.get(), Strip::vertical, 2, 2, {2, 1, 3, 4});
+  EXPECT_EQ(ring.at(25, 20), 0x808080u) << "the ring leaves the centre";
+  EXPECT_EQ(ring.at(6, 20), 0xFF0000u);
+  EXPECT_EQ(ring.at(25, 31), 0x00FFFFu);
+  draw_nine_part(ring.dc, Rect::sized(0, 0, 20, 20), strip.get(), Strip::vertical, true, true, 2, 1, {});
+  EXPECT_EQ(ui::gdi_object<HBITMAP>::live_count(), bitmaps) << "scratch bitmaps are freed";
   draw_nine_part(target.dc, Rect{30, 30, 10, 10}, strip.get(), Strip::vertical, false, false, 2, 2, {});
   EXPECT_EQ(target.at(20, 20), 0x00FF00u) << "an inverted rectangle paints nothing";
 }
@@ -106,6 +114,20 @@ TEST(PaintWin, StripFrameAndThreePartPickTheirFrames) {
   EXPECT_EQ(target.at(3, 8), 0x00FF00u);
   EXPECT_EQ(target.at(16, 8), 0x00FF00u) << "the green middle repeats up to the right cap";
   EXPECT_EQ(target.at(17, 8), 0x0000FFu) << "right cap";
+}
+
+TEST(PaintWin, TileBitmapCutsTheLastTiles) {
+  uint32_t* bits = nullptr;
+  ui::gdi_object<HBITMAP> source = create_dib(3, 1, &bits);
+  bits[0] = 0xFF0000;
+  bits[1] = 0x00FF00;
+  bits[2] = 0x0000FF;
+  Surface target(12, 3, 0);
+  tile_bitmap(target.dc, Rect::sized(1, 1, 8, 1), source.get(), Rect::sized(0, 0, 3, 1));
+  const uint32_t expected[] = {0, 0xFF0000, 0x00FF00, 0x0000FF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFF0000, 0x00FF00, 0, 0};
+  for (int x = 0; x < 11; ++x) EXPECT_EQ(target.at(x, 1), expected[x]) << "x " << x;
+  EXPECT_EQ(target.at(2, 0), 0u);
+  EXPECT_EQ(target.at(2, 2), 0u);
 }
 
 std::vector<RECT> region_rects(HRGN region) {
