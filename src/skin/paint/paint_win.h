@@ -1,0 +1,68 @@
+// The Win32 half of the painting routines: the piece lists of geometry.h and
+// the runs of region.h turned into blits and regions. Every routine composes
+// into its own off-screen bitmap and reaches the target DC in one blit, so a
+// skinned surface never shows a half-painted state.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "skin/paint/geometry.h"
+#include "skin/paint/region.h"
+#include "ui/handles.h"
+
+namespace clip::skin::paint {
+
+inline constexpr COLORREF kKeyColour = RGB(0xFF, 0x00, 0xFF);
+
+// The process-wide work bitmap. Starts and stops are counted: the first start
+// creates it, the matching last stop frees it. While it does not exist,
+// work_dc() answers nullptr and skinned frames are not painted.
+void start_painting();
+void stop_painting();
+bool painting_started();
+// A memory DC holding the work bitmap, grown to at least width x height, with
+// the COLORONCOLOR stretch mode. Valid until the next call or the last stop.
+HDC work_dc(int width, int height);
+
+// A top-down 32-bit DIB section; `bits` (optional) receives its pixels as
+// 0x00RRGGBB values, `width` apart.
+ui::gdi_object<HBITMAP> create_dib(int width, int height, uint32_t** bits = nullptr);
+// Width and height of a bitmap, {0, 0} for none.
+SIZE bitmap_size(HBITMAP bitmap);
+
+// Copies every piece from `source` into `dest`, destinations moved by (x, y);
+// pieces of different sizes are stretched with COLORONCOLOR.
+void blit_pieces(HDC dest, int x, int y, HDC source, const std::vector<Piece>& pieces);
+
+// The nine-part picture of one frame as a new bitmap of width x height (the
+// caller owns it). Empty when the size or the source is empty.
+ui::gdi_object<HBITMAP> build_nine_part_bitmap(int width, int height, HBITMAP source, Margins margins, Strip strip,
+                                               bool tile_centre, int frame_count, int frame_number);
+void draw_nine_part(HDC dc, const Rect& dest, HBITMAP source, Strip strip, bool tile_centre, bool transparent,
+                    int frame_count, int frame_number, Margins margins);
+// The eight border pieces of one frame straight onto `dc` at dest; the
+// centre is left as it is.
+void draw_nine_part_ring(HDC dc, const Rect& dest, HBITMAP source, Strip strip, int frame_count, int frame_number,
+                         Margins margins);
+// `source_rect` of `source` repeated over dest, the last column and row cut.
+void tile_bitmap(HDC dc, const Rect& dest, HBITMAP source, const Rect& source_rect);
+void draw_three_part(HDC dc, const Rect& dest, HBITMAP source, Strip strip, bool transparent, int frame_count,
+                     int frame_number, int left, int right);
+// One frame of a horizontal strip scaled into `dest`.
+void draw_strip_frame(HDC dc, const Rect& dest, HBITMAP source, bool transparent, int frame_count, int frame_number);
+
+// Draws `source` at dest's top-left corner, dest-sized (cut to the source's
+// size), leaving the target unchanged where the source has the key colour.
+void transparent_blit(HDC dc, const Rect& dest, HBITMAP source, COLORREF key = kKeyColour);
+
+// The region of every pixel of `bitmap` outside the key range, moved by
+// (dx, dy); empty (no region) when every pixel is key-coloured.
+ui::gdi_object<HRGN> region_from_bitmap(HBITMAP bitmap, int dx, int dy, Tolerance tolerance, KeyColour key = {});
+// The same from runs already built; rectangles reach ExtCreateRegion in
+// batches of 2000, OR-combined into the result.
+ui::gdi_object<HRGN> region_from_runs(const std::vector<Rect>& runs);
+
+}  // namespace clip::skin::paint
