@@ -1,12 +1,25 @@
 // clipsalvage: the command-line face of the scanning core.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+#include "cli/cli.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: clipsalvage --version\n"
-    "       clipsalvage --help\n";
+volatile std::sig_atomic_t interrupted = 0;
+
+void on_interrupt(int) { interrupted = 1; }
 
 }  // namespace
 
@@ -15,10 +28,11 @@ int main(int argc, char** argv) {
     std::printf("clipsalvage %s\n", CLIPSALVAGE_VERSION);
     return 0;
   }
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  std::fputs(kUsage, stderr);
-  return 2;
+  // Ctrl-C asks the scan to stop as the Stop command does: it ends at the next
+  // block and what was found is still printed.
+  std::signal(SIGINT, on_interrupt);
+  clip::cli::Environment env;
+  env.stop = [] { return interrupted != 0; };
+  env.err_is_terminal = isatty(fileno(stderr)) != 0;
+  return clip::cli::run(std::vector<std::string>(argv + 1, argv + argc), env);
 }

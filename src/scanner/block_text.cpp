@@ -1,0 +1,113 @@
+// Texts and byte tests of the recorder's block layout.
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "scanner/scanner.h"
+
+namespace clip::scanner {
+namespace {
+
+void append_field(std::string& out, uint8_t value) {
+  if (value < 10) out += '0';
+  out += std::to_string(value);
+}
+
+bool marker_at(const uint8_t* p) { return std::memcmp(p, kStreamMarker.data(), kStreamMarker.size()) == 0; }
+
+}  // namespace
+
+std::string time_text(const TimeFields& fields) {
+  std::string text;
+  for (uint8_t field : fields) {
+    append_field(text, field);
+    text += '-';
+  }
+  return text;
+}
+
+std::string clip_name(std::optional<int> channel, const std::optional<TimeFields>& time) {
+  std::string name = "ch0000000000000";
+  if (channel) name += std::to_string(*channel);
+  name += '-';
+  if (time) name += time_text(*time);
+  name += ".264";
+  return name;
+}
+
+std::string channel_column(std::optional<int> channel) {
+  if (!channel) return {};
+  std::string text = std::to_string(*channel);
+  if (text.size() == 1) text.insert(text.begin(), '0');
+  return text;
+}
+
+std::string start_column(const std::optional<TimeFields>& time) {
+  if (!time) return {};
+  const TimeFields& t = *time;
+  std::string text = "20";
+  append_field(text, t[0]);
+  text += '-';
+  append_field(text, t[1]);
+  text += '-';
+  append_field(text, t[2]);
+  text += ' ';
+  append_field(text, t[3]);
+  text += '-';
+  append_field(text, t[4]);
+  text += '-';
+  append_field(text, t[5]);
+  return text;
+}
+
+bool is_header_block(const uint8_t* block, std::size_t valid) {
+  return valid >= kSignatureOffset + kSignature.size() &&
+         std::memcmp(block + kSignatureOffset, kSignature.data(), kSignature.size()) == 0;
+}
+
+std::size_t find_stream_marker(const uint8_t* data, std::size_t size, std::size_t from) {
+  constexpr std::size_t kLen = kStreamMarker.size();
+  if (size < kLen) return size;
+  const std::size_t last = size - kLen;  // the last position the marker fits at
+  std::size_t p = from;
+#if defined(__SSE2__)
+  // Positions where "d" is followed by "c", 16 at a time; only those are
+  // compared in full. The second load reads up to p + 16, so the loop keeps
+  // p + 17 <= size.
+  const __m128i first = _mm_set1_epi8(kStreamMarker[0]);
+  const __m128i second = _mm_set1_epi8(kStreamMarker[1]);
+  for (; p + 17 <= size; p += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + 1));
+    unsigned mask = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, second))));
+    while (mask != 0) {
+      const std::size_t at = p + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (at > last) return size;
+      if (marker_at(data + at)) return at;
+      mask &= mask - 1;
+    }
+  }
+#endif
+  while (p <= last) {
+    const void* hit = std::memchr(data + p, kStreamMarker[0], last - p + 1);
+    if (hit == nullptr) return size;
+    p = static_cast<std::size_t>(static_cast<const uint8_t*>(hit) - data);
+    if (marker_at(data + p)) return p;
+    ++p;
+  }
+  return size;
+}
+
+std::optional<int> marker_channel(const uint8_t* block, std::size_t valid) {
+  for (std::size_t p = find_stream_marker(block, valid, 0); p < valid; p = find_stream_marker(block, valid, p + 1)) {
+    if (p < 2) continue;
+    const uint8_t c = block[p - 2];
+    if (c >= '0' && c <= '9') return c - '0' + 1;
+  }
+  return std::nullopt;
+}
+
+}  // namespace clip::scanner
