@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "scanner/scanner.h"
 #include "sources/block_source.h"
 #include "ui/wide.h"
 
@@ -218,6 +219,10 @@ void TForm1::TreeView1MouseDown(UINT, int x, int y) {
 
 void TForm1::N11Click() {
   ui::Application& app = ui::Application::instance();
+  if (busy_) {
+    app.message_box("正在扫描或恢复，请等待完成或先停止！", "提示", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
   if (current_.device_path.empty()) {
     app.message_box("请先选择源设备，再进行扫描！", "提示", MB_OK | MB_ICONINFORMATION);
     return;
@@ -228,9 +233,36 @@ void TForm1::N11Click() {
     app.message_box("打开源设备出错！", "提示", MB_OK | MB_ICONERROR);
     return;
   }
-  Memo1->add_line("您选择了" + current_.device_path + ",总大小为：" + std::to_string(current_.sectors) + "SEC");
-  progress_scale_ = progress_scale(current_.sectors);
-  ProgressBar1->set_range(0, static_cast<int>(current_.sectors >> progress_scale_));
+  // The scan copies T: a selection during the scan changes only the next one.
+  const int64_t total = current_.sectors;
+  progress_scale_ = progress_scale(total);
+  ProgressBar1->set_range(0, static_cast<int>(total >> progress_scale_));
+  busy_ = true;
+  struct Release {
+    bool& flag;
+    ~Release() { flag = false; }
+  } release{busy_};
+
+  clip::scanner::ScanOptions options;
+  options.device_path = current_.device_path;
+  options.first_number = static_cast<int64_t>(rows_.size()) + 1;
+  clip::scanner::ScanCallbacks callbacks;
+  callbacks.progress = [&](int64_t sector, int64_t sectors) {
+    app.process_messages();
+    ProgressBar1->set_position(static_cast<int>(sector >> progress_scale_));
+    StatusBar1->set_panel_text(0, std::to_string(sector) + "/" + std::to_string(sectors));
+  };
+  // Exit or closing the window ends the message loop; the scan stops first.
+  callbacks.stop_requested = [&] { return stop_flag_ || app.terminated(); };
+  callbacks.log = [&](const std::string& line) { Memo1->add_line(line); };
+  callbacks.row = [&](const clip::scanner::ClipRow& row) {
+    rows_.push_back(row);
+    ListView1->add_row({std::to_string(row.number), row.channel, row.start, "", std::to_string(row.size_mb)},
+                       static_cast<LPARAM>(rows_.size() - 1));
+  };
+  const clip::scanner::ScanResult result = clip::scanner::scan(*opened.source, options, callbacks);
+  if (result.end == clip::scanner::ScanEnd::failed || result.end == clip::scanner::ScanEnd::refused)
+    throw std::runtime_error(result.message.empty() ? clip::scanner::kReadErrorText : result.message);
 }
 
 int TForm1::progress_scale(int64_t sectors) {

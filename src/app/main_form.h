@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "scanner/scanner.h"
 #include "sources/drives.h"
 #include "sources/source_record.h"
 #include "ui/controls.h"
@@ -45,6 +46,7 @@ class TForm1 : public ui::Form {
 
   const clip::sources::CurrentSource& current_source() const noexcept { return current_; }
   bool stop_flag() const noexcept { return stop_flag_; }
+  const clip::scanner::ClipRow& row(int index) const { return rows_.at(static_cast<size_t>(index)); }
 
   ui::Panel* Panel1;
   ui::Image* Image1;
@@ -91,6 +93,8 @@ class TForm1 : public ui::Form {
   clip::sources::CurrentSource current_;
   bool stop_flag_ = false;
   int progress_scale_ = 0;
+  bool busy_ = false;  // a scan runs; a second one is refused
+  std::deque<clip::scanner::ClipRow> rows_;  // one per list row, with its blocks
 };
 
 }  // namespace app

@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -337,6 +339,85 @@ TEST_F(MainForm, StopSweepsTheBarToFullAndSetsTheFlag) {
   EXPECT_TRUE(form_->stop_flag());
   EXPECT_EQ(form_->ProgressBar1->max(), 1000);
   EXPECT_EQ(form_->ProgressBar1->position(), 1000);
+}
+
+
+// A sparse recorder image: the signature sector (also the first header block)
+// at sector 8,000,130, a second header of the same channel 17 blocks later,
+// and zeros to the end.
+std::string write_sparse_image(int64_t& sectors) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  const std::wstring path = std::wstring(dir) + L"clipsalvage-ui-scan.img";
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  constexpr int64_t kFirst = 8000130;
+  sectors = kFirst + 40 * 128;
+  auto put = [&](int64_t sector, uint8_t channel) {
+    uint8_t header[512] = {};
+    memcpy(header + 80, "MDVR96NT_2_R", 12);
+    const uint8_t time[6] = {12, 5, 20, 13, 45, 30};
+    memcpy(header + 43, time, 6);
+    header[468] = channel;
+    LARGE_INTEGER at;
+    at.QuadPart = sector * 512;
+    SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+    DWORD written = 0;
+    WriteFile(file, header, 512, &written, nullptr);
+  };
+  put(kFirst, 1);
+  put(kFirst + 17 * 128, 1);
+  LARGE_INTEGER end;
+  end.QuadPart = sectors * 512;
+  SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+  SetEndOfFile(file);
+  CloseHandle(file);
+  return ui::narrow(path);
+}
+
+TEST_F(MainForm, ScanOfALargeSparseImageListsItsClips) {
+  int64_t sectors = 0;
+  const std::string path = write_sparse_image(sectors);
+  ASSERT_FALSE(path.empty());
+  ASSERT_GT(sectors * 512, 4096000000ll);
+  probe_->files[path] = static_cast<uint64_t>(sectors) * 512;
+  load(path);
+  HTREEITEM node = form_->TreeView1->children_of(group(2)).at(0);
+  form_->TreeView1->select(node);
+  EXPECT_EQ(form_->current_source().sectors, sectors);
+
+  // A Stop queued before the scan is seen in its first iteration.
+  PostMessageW(form_->handle(), WM_COMMAND, form_->N2->id(), 0);
+  SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  EXPECT_EQ(form_->ListView1->row_count(), 0);
+  EXPECT_EQ(form_->Memo1->lines().back(), "扫描完成!");
+
+  SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  EXPECT_TRUE(boxes_.empty()) << (boxes_.empty() ? "" : boxes_[0].text);
+  ASSERT_EQ(form_->ListView1->row_count(), 2);
+  EXPECT_EQ(form_->ListView1->text(0, 0), "1");
+  EXPECT_EQ(form_->ListView1->text(0, 1), "01");
+  EXPECT_EQ(form_->ListView1->text(0, 2), "2012-05-20 13-45-30");
+  EXPECT_EQ(form_->ListView1->text(0, 3), "");
+  EXPECT_EQ(form_->ListView1->text(0, 4), "1");
+  EXPECT_EQ(form_->row(0).first_sector, 8000130);
+  EXPECT_EQ(form_->row(0).blocks, 17);
+  const std::vector<std::string> log = form_->Memo1->lines();
+  EXPECT_EQ(log.back(), "扫描完成!");
+  EXPECT_NE(std::find(log.begin(), log.end(), "您选择了\\\\?\\" + path + ",总大小为：" + std::to_string(sectors) + "SEC"),
+            log.end());
+  const std::string status = form_->StatusBar1->panel_text(0);
+  EXPECT_EQ(status.substr(status.find('/') + 1), std::to_string(sectors));
+  EXPECT_GT(std::stoll(status.substr(0, status.find('/'))), 8000000);
+
+  // A check mark set before a scan stays; the rows a later scan adds arrive unchecked.
+  form_->N8->OnClick();
+  SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  ASSERT_EQ(form_->ListView1->row_count(), 4);
+  EXPECT_TRUE(form_->ListView1->checked(1));
+  EXPECT_FALSE(form_->ListView1->checked(2));
+  EXPECT_EQ(form_->ListView1->text(2, 0), "3");
+  DeleteFileW(ui::widen(path).c_str());
 }
 
 TEST(ProgressScale, KeepsTheRangeWithinThirtyOneBits) {
