@@ -2,6 +2,9 @@
 
 #include <stdexcept>
 
+#include <shlobj.h>
+
+#include "recover/recover.h"
 #include "scanner/scanner.h"
 #include "sources/block_source.h"
 #include "ui/wide.h"
@@ -46,6 +49,7 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   S1->OnClick = N11->OnClick = [this] { N11Click(); };
   N2->OnClick = [this] { N2Click(); };
   N4->OnClick = [this] { N4Click(); };
+  N16->OnClick = N6->OnClick = [this] { N16Click(); };
   N13->OnClick = N8->OnClick = [this] { N8Click(); };
   N14->OnClick = N10->OnClick = [this] { N10Click(); };
   N15->OnClick = N9->OnClick = [this] { N9Click(); };
@@ -260,6 +264,14 @@ void TForm1::N11Click() {
     ListView1->add_row({std::to_string(row.number), row.channel, row.start, "", std::to_string(row.size_mb)},
                        static_cast<LPARAM>(rows_.size() - 1));
   };
+  if (scanned_path_ != current_.device_path) {
+    // Rows of different sources can't be recovered from one; the list starts over.
+    ListView_DeleteAllItems(ListView1->handle());
+    rows_.clear();
+    options.first_number = 1;
+  }
+  scanned_path_ = current_.device_path;
+  scanned_sectors_ = total;
   const clip::scanner::ScanResult result = clip::scanner::scan(*opened.source, options, callbacks);
   if (result.end == clip::scanner::ScanEnd::failed || result.end == clip::scanner::ScanEnd::refused)
     throw std::runtime_error(result.message.empty() ? clip::scanner::kReadErrorText : result.message);
@@ -271,6 +283,78 @@ int TForm1::progress_scale(int64_t sectors) {
   int shift = 0;
   while ((sectors >> shift) > 0x7FFFFFFF) ++shift;
   return shift;
+}
+
+std::optional<std::string> TForm1::browse_folder() {
+  BROWSEINFOW info{};
+  info.hwndOwner = handle();
+  info.lpszTitle = L"\u9009\u62e9\u4fdd\u5b58\u6587\u4ef6\u5939";  // 选择保存文件夹
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  PIDLIST_ABSOLUTE list = SHBrowseForFolderW(&info);
+  if (!list) return std::nullopt;
+  std::wstring path(32768, L'\0');
+  const bool ok = SHGetPathFromIDListEx(list, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT);
+  CoTaskMemFree(list);
+  if (!ok) return std::nullopt;
+  return ui::narrow(path.c_str());
+}
+
+void TForm1::N16Click() {
+  ui::Application& app = ui::Application::instance();
+  if (busy_) {
+    app.message_box("正在扫描或恢复，请等待完成或先停止！", "提示", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  std::vector<int> checked;
+  for (int i = 0; i < ListView1->row_count(); ++i)
+    if (ListView1->checked(i)) checked.push_back(i);
+  if (checked.empty()) {
+    app.message_box("请先勾选要恢复的文件！", "提示", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  const std::optional<std::string> folder = choose_folder ? choose_folder() : browse_folder();
+  if (!folder) return;
+  // The rows remember the source they were found on.
+  const std::string device = scanned_path_;
+  std::unique_ptr<clip::recover::VolumeMap> volumes = clip::recover::make_system_volume_map();
+  if (std::string refusal = clip::recover::check_output_folder(device, *folder, *volumes); !refusal.empty()) {
+    app.message_box(refusal, "提示", MB_OK | MB_ICONERROR);
+    return;
+  }
+  clip::sources::OpenResult opened = clip::sources::open_block_source(device, scanned_sectors_);
+  if (!opened.source) {
+    app.message_box("打开源设备出错！", "提示", MB_OK | MB_ICONERROR);
+    return;
+  }
+  busy_ = true;
+  struct Release {
+    bool& flag;
+    ~Release() { flag = false; }
+  } release{busy_};
+  stop_flag_ = false;
+  ProgressBar1->set_range(0, static_cast<int>(checked.size()));
+  int done = 0;
+  uint64_t total_bytes = 0;
+  for (int index : checked) {
+    app.process_messages();
+    if (stop_flag_ || app.terminated()) break;
+    const clip::scanner::ClipRow& row = rows_.at(static_cast<size_t>(ListView1->data(index)));
+    clip::recover::RecoverResult result = clip::recover::recover_clip(*opened.source, row, *folder);
+    if (!result.ok) {
+      Memo1->add_line(row.name + " 恢复失败：" + result.error);
+      if (result.source_gone) throw std::runtime_error(clip::scanner::kReadErrorText);
+      continue;
+    }
+    std::string line = result.file.path + " " + std::to_string(result.file.bytes) + "字节 SHA-256:" + result.file.sha256;
+    for (const clip::scanner::SectorRange& range : result.file.unreadable)
+      line += " 无法读取扇区:" + std::to_string(range.first) + "+" + std::to_string(range.count);
+    Memo1->add_line(line);
+    ++done;
+    total_bytes += result.file.bytes;
+    ProgressBar1->set_position(done);
+  }
+  Memo1->add_line("恢复完成：" + std::to_string(done) + "/" + std::to_string(checked.size()) + " 个文件，共" +
+                  std::to_string(total_bytes) + "字节");
 }
 
 void TForm1::N2Click() {

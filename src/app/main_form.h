@@ -68,6 +68,9 @@ class TForm1 : public ui::Form {
 
   // Commands, callable by tests as the menus call them.
   void N2Click();
+  void N16Click();  // Recover, also N6
+  // Asks where recovered clips go; tests replace it.
+  std::function<std::optional<std::string>()> choose_folder;
   void N4Click();
   void N8Click();
   void N9Click();
@@ -93,6 +96,9 @@ class TForm1 : public ui::Form {
   clip::sources::CurrentSource current_;
   bool stop_flag_ = false;
   int progress_scale_ = 0;
+  std::optional<std::string> browse_folder();
+  std::string scanned_path_;  // the source the listed rows came from
+  int64_t scanned_sectors_ = 0;
   bool busy_ = false;  // a scan runs; a second one is refused
   std::deque<clip::scanner::ClipRow> rows_;  // one per list row, with its blocks
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/about_form.h"
+#include "recover/recover.h"
 #include "ui/wide.h"
 
 namespace {
@@ -417,6 +418,44 @@ TEST_F(MainForm, ScanOfALargeSparseImageListsItsClips) {
   EXPECT_TRUE(form_->ListView1->checked(1));
   EXPECT_FALSE(form_->ListView1->checked(2));
   EXPECT_EQ(form_->ListView1->text(2, 0), "3");
+
+  // Recover of the checked rows (the first two) into a fresh folder.
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  const std::wstring out = std::wstring(dir) + L"clipsalvage-ui-out";
+  CreateDirectoryW(out.c_str(), nullptr);
+  form_->choose_folder = [&] { return std::optional<std::string>(ui::narrow(out)); };
+  const size_t before = form_->Memo1->lines().size();
+  SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
+  EXPECT_TRUE(boxes_.empty()) << (boxes_.empty() ? "" : boxes_[0].text);
+  const std::vector<std::string> lines = form_->Memo1->lines();
+  ASSERT_EQ(lines.size(), before + 3);
+  for (int i = 0; i < 2; ++i) {
+    const std::string& line = lines[before + i];
+    const std::string file = line.substr(0, line.find(' '));
+    HANDLE h = CreateFileW(ui::widen(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << file;
+    std::vector<uint8_t> bytes(static_cast<size_t>(form_->row(i).blocks) * 65536 + 1);
+    DWORD got = 0;
+    ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(h);
+    EXPECT_EQ(got, static_cast<DWORD>(form_->row(i).blocks * 65536)) << file;
+    clip::recover::Sha256 sha;
+    sha.update(bytes.data(), got);
+    EXPECT_NE(line.find("SHA-256:" + sha.hex()), std::string::npos) << line;
+    EXPECT_NE(line.find(std::to_string(got) + "字节"), std::string::npos) << line;
+    if (i == 0) {
+      EXPECT_EQ(bytes[80], 'M') << "the header block comes first";
+    }
+    DeleteFileW(ui::widen(file).c_str());
+  }
+  EXPECT_EQ(lines.back().rfind("恢复完成：2/2", 0), 0u) << lines.back();
+  RemoveDirectoryW(out.c_str());
+
+  form_->N10->OnClick();
+  SendMessageW(form_->handle(), WM_COMMAND, form_->N6->id(), 0);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].caption, "提示");
   DeleteFileW(ui::widen(path).c_str());
 }
 
