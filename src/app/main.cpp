@@ -2,24 +2,29 @@
 // commctrl.h needs the types of windows.h first.
 #include <commctrl.h>
 
+#include "app/about_form.h"
 #include "app/main_form.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&controls);
 
-  app::TForm1 Form1;
-  if (!Form1.create()) {
+  ui::Application& app = ui::Application::instance();
+  app.title = "264格式硬盘录像机恢复程序";
+  ui::Component root(nullptr, "Application");
+  auto* Form1 = root.make<app::TForm1>(clip::sources::make_system_probe());
+  app.set_main_form(Form1);
+  Form1->OnClose = [&app] { app.terminate(); };
+  if (!Form1->create()) {
     MessageBoxW(nullptr, L"Cannot create the main window.", L"ClipSalvage", MB_ICONERROR);
     return 1;
   }
-  ShowWindow(Form1.hwnd(), show);
-  UpdateWindow(Form1.hwnd());
-
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  return static_cast<int>(msg.wParam);
+  auto* Form2 = root.make<app::TForm2>();
+  Form2->owner_window = Form1->handle();
+  Form2->create();
+  Form1->OnAbout = [Form2] { Form2->show_modal(); };
+  Form1->show();
+  ShowWindow(Form1->handle(), show);
+  app.run();
+  return 0;
 }

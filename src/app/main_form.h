@@ -1,41 +1,106 @@
-// The main window Form1. It carries the fixed caption, client size and border
-// of the program's main window and its status bar; the other regions join it
-// as they are built.
+// The main window Form1: banner, source tree, clip list, log and status bar
+// with its progress bar, the menus and the commands that belong to them.
 #pragma once
 
-#include <windows.h>
+#include <deque>
+#include <memory>
+#include <string>
 
-#include "ui/handles.h"
-#include "ui/window.h"
+#include "scanner/scanner.h"
+#include "sources/drives.h"
+#include "sources/source_record.h"
+#include "ui/controls.h"
 
 namespace app {
 
+// Where each region sits; the window's client area is 733 x 509.
 struct MainFormLayout {
   static constexpr int kClientWidth = 733;
   static constexpr int kClientHeight = 509;
-  static constexpr int kFontHeight = 11;  // "MS Sans Serif" 8 pt at 96 dpi
-  static constexpr int kStatusBarHeight = 19;
-  static constexpr int kStatusPanelWidths[] = {200, 0, 50};  // the last reaches the right edge
-  // Fixed single border with the system menu, minimise and maximise boxes.
-  static constexpr DWORD kStyle =
-      WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CLIPCHILDREN;
+  //                          region        align    size
+  static constexpr int kBannerHeight = 105;     // top, full width
+  static constexpr int kTreeWidth = 200;        // left
+  static constexpr int kSplitter1Width = 3;     // left, right of the tree
+  static constexpr int kSplitter2Height = 3;    // bottom, above the log
+  static constexpr int kLogHeight = 78;         // bottom, above the status bar
+  static constexpr int kStatusBarHeight = 19;   // bottom
+  static constexpr int kTreeIndent = 19;
+  static constexpr int kProgressRightGap = 15;  // left free at the bar's right end
 };
 
-class TForm1 : public ui::Window {
+class TForm1 : public ui::Form {
  public:
   static constexpr const char* kCaption = "KESTRAVO For 264Format Recovery\u3000V2.0  - MORVANE";
   static constexpr const char* kReadyText = "程序就绪";
+  static constexpr const char* kPhysicalGroup = "物理驱动器";
+  static constexpr const char* kLogicalGroup = "逻辑驱动器";
+  static constexpr const char* kImageGroup = "镜像文件";
+  static constexpr const char* kImageFilter = "镜像文件(*.IMG)|*.IMG|所有文件(*.*)|*.*";
 
-  // Creates the window hidden, centred on the desktop.
+  // The probe answers the drive questions of the catalogue; tests give a fake.
+  TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> probe);
+  const char* class_name() const override { return "TForm1"; }
+
+  // Creates the window hidden and runs FormCreate.
   bool create();
 
-  HWND status_bar() const noexcept { return StatusBar1_.get(); }
+  const clip::sources::CurrentSource& current_source() const noexcept { return current_; }
+  bool stop_flag() const noexcept { return stop_flag_; }
+  const clip::scanner::ClipRow& row(int index) const { return rows_.at(static_cast<size_t>(index)); }
+
+  ui::Panel* Panel1;
+  ui::Image* Image1;
+  ui::TreeView* TreeView1;
+  ui::Splitter* Splitter1;
+  ui::ListView* ListView1;
+  ui::StatusBar* StatusBar1;
+  ui::Panel* Panel2;
+  ui::Memo* Memo1;
+  ui::Splitter* Splitter2;
+  ui::ProgressBar* ProgressBar1;
+  ui::ImageList* ImageList1;
+  ui::OpenDialog* OpenDialog1;
+  ui::Menu* MainMenu1;
+  ui::PopupMenu* PopupMenu1;
+  ui::PopupMenu* PopupMenu2;
+  ui::MenuItem *N1, *S1, *N2, *N16, *N3, *N4, *N5, *N13, *N14, *N15, *A1;
+  ui::MenuItem *N6, *N7, *N8, *N9, *N10, *N11, *N12;
+
+  // Commands, callable by tests as the menus call them.
+  void N2Click();
+  void N16Click();  // Recover, also N6
+  // Asks where recovered clips go; tests replace it.
+  std::function<std::optional<std::string>()> choose_folder;
+  void N4Click();
+  void N8Click();
+  void N9Click();
+  void N10Click();
+  void N11Click();
+  void N12Click();
+  void TreeView1Change(HTREEITEM node);
+  void TreeView1MouseDown(UINT button, int x, int y);
+
+  std::function<void()> OnAbout;
+  static int progress_scale(int64_t sectors);
 
  private:
   void FormCreate();
+  void fill_catalogue();
+  void ListView1Resize();
+  void StatusBar1DrawPanel(int panel, const RECT& rect);
+  HTREEITEM find_group(const char* text);
+  static bool same_path(const std::string& a, const std::string& b);
 
-  ui::gdi_object<HFONT> font_;
-  ui::unique_hwnd StatusBar1_;
+  std::unique_ptr<clip::sources::DriveProbe> probe_;
+  std::deque<clip::sources::TDData> records_;  // one per source node, for the program's life
+  clip::sources::CurrentSource current_;
+  bool stop_flag_ = false;
+  int progress_scale_ = 0;
+  std::optional<std::string> browse_folder();
+  std::string scanned_path_;  // the source the listed rows came from
+  int64_t scanned_sectors_ = 0;
+  bool busy_ = false;  // a scan runs; a second one is refused
+  std::deque<clip::scanner::ClipRow> rows_;  // one per list row, with its blocks
 };
 
 }  // namespace app

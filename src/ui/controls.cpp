@@ -1,0 +1,845 @@
+#include "ui/controls.h"
+
+#include <commdlg.h>
+
+#include <cstdio>
+#include <jpeglib.h>
+
+#include <csetjmp>
+#include <algorithm>
+#include <map>
+
+#include "ui/wide.h"
+
+namespace ui {
+
+Bitmap::Bitmap(int width, int height) : width_(width), height_(height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down rows
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  bitmap_.reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  bits_ = static_cast<uint8_t*>(bits);
+  if (!bitmap_) width_ = height_ = 0;
+}
+
+namespace {
+struct JpegError {
+  jpeg_error_mgr mgr;
+  jmp_buf jump;
+};
+void jpeg_fail(j_common_ptr info) { longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
+void jpeg_quiet(j_common_ptr, int) {}
+}  // namespace
+
+Bitmap decode_jpeg(const uint8_t* data, size_t size) {
+  jpeg_decompress_struct info{};
+  JpegError error{};
+  info.err = jpeg_std_error(&error.mgr);
+  error.mgr.error_exit = jpeg_fail;
+  error.mgr.emit_message = jpeg_quiet;
+  // Declared before setjmp so a failure after the bitmap exists frees it.
+  Bitmap* out = new Bitmap();
+  if (setjmp(error.jump)) {
+    jpeg_destroy_decompress(&info);
+    delete out;
+    return Bitmap();
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, const_cast<unsigned char*>(data), static_cast<unsigned long>(size));
+  jpeg_read_header(&info, TRUE);
+  info.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&info);
+  *out = Bitmap(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
+  std::vector<uint8_t> row(info.output_width * 3);
+  while (info.output_scanline < info.output_height && !out->empty()) {
+    JSAMPROW rows[1] = {row.data()};
+    const int y = static_cast<int>(info.output_scanline);
+    jpeg_read_scanlines(&info, rows, 1);
+    uint8_t* dst = out->pixel(0, y);
+    for (JDIMENSION x = 0; x < info.output_width; ++x) {
+      dst[x * 3] = row[x * 3 + 2];
+      dst[x * 3 + 1] = row[x * 3 + 1];
+      dst[x * 3 + 2] = row[x * 3];
+    }
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  Bitmap result = std::move(*out);
+  delete out;
+  return result;
+}
+
+LRESULT CustomControl::default_handler(Message& m) {
+  if (m.msg == WM_ERASEBKGND) return 1;
+  if (m.msg == WM_PAINT) {
+    HWND hwnd = handle();
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd, &ps);
+    RECT client;
+    GetClientRect(hwnd, &client);
+    gdi_object<HBRUSH> brush(CreateSolidBrush(color()));
+    FillRect(dc, &client, brush.get());
+    SetBkMode(dc, TRANSPARENT);
+    paint_graphic_children(dc);
+    if (OnPaint) OnPaint(dc);
+    EndPaint(hwnd, &ps);
+    return 0;
+  }
+  return WinControl::default_handler(m);
+}
+
+CreateParams Panel::create_params() {
+  CreateParams p;
+  p.class_name = L"TPanel";
+  p.own_class = true;
+  p.style |= WS_CLIPCHILDREN;
+  return p;
+}
+
+CreateParams Splitter::create_params() {
+  CreateParams p;
+  p.class_name = align == Align::left || align == Align::right ? L"TSplitterV" : L"TSplitterH";
+  p.own_class = true;
+  p.cursor = align == Align::left || align == Align::right ? IDC_SIZEWE : IDC_SIZENS;
+  return p;
+}
+
+Control* Splitter::neighbour() const {
+  // The aligned control laid out just before the splitter on the same side.
+  if (!parent()) return nullptr;
+  Control* found = nullptr;
+  const RECT mine = bounds();
+  for (Control* c : parent()->children()) {
+    if (c == this || c->align != align) continue;
+    const RECT b = c->bounds();
+    if ((align == Align::left && b.right == mine.left) || (align == Align::bottom && b.top == mine.bottom))
+      found = c;
+  }
+  return found;
+}
+
+LRESULT Splitter::default_handler(Message& m) {
+  const POINT p{static_cast<short>(LOWORD(m.lparam)), static_cast<short>(HIWORD(m.lparam))};
+  switch (m.msg) {
+    case WM_LBUTTONDOWN:
+      if (Control* n = neighbour()) {
+        dragging_ = true;
+        start_ = p;
+        ClientToScreen(handle(), &start_);
+        start_size_ = align == Align::left ? n->width() : n->height();
+        SetCapture(handle());
+      }
+      return 0;
+    case WM_MOUSEMOVE:
+      if (dragging_) {
+        POINT s = p;
+        ClientToScreen(handle(), &s);
+        if (Control* n = neighbour()) {
+          const RECT b = n->bounds();
+          if (align == Align::left)
+            n->set_bounds(b.left, b.top, std::max(0, start_size_ + static_cast<int>(s.x - start_.x)), n->height());
+          else
+            n->set_bounds(b.left, b.top, n->width(), std::max(0, start_size_ - static_cast<int>(s.y - start_.y)));
+          start_size_ = align == Align::left ? n->width() : n->height();
+          start_ = s;
+          parent()->realign();
+        }
+      }
+      return 0;
+    case WM_LBUTTONUP:
+      dragging_ = false;
+      ReleaseCapture();
+      return 0;
+    default:
+      return CustomControl::default_handler(m);
+  }
+}
+
+void Label::set_caption(std::string caption) {
+  caption_ = std::move(caption);
+  HWND host = parent() ? parent()->handle() : nullptr;
+  dc_scope dc(host);
+  HGDIOBJ old = SelectObject(dc.get(), parent() && parent()->font() ? parent()->font() : GetStockObject(DEFAULT_GUI_FONT));
+  const std::wstring text = widen(caption_);
+  SIZE size{};
+  GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc.get(), old);
+  set_bounds(bounds_.left, bounds_.top, size.cx, size.cy);
+}
+
+bool Label::set_property(std::string_view name, bool value) {
+  if (name != "Transparent") return false;
+  transparent = value;
+  invalidate();
+  return true;
+}
+
+void Label::paint_self(HDC dc, const RECT& area) {
+  if (!transparent) {
+    gdi_object<HBRUSH> brush(CreateSolidBrush(color()));
+    FillRect(dc, &area, brush.get());
+  }
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+  const std::wstring text = widen(caption_);
+  TextOutW(dc, 0, 0, text.c_str(), static_cast<int>(text.size()));
+}
+
+bool Image::set_property(std::string_view name, bool value) {
+  if (name != "Transparent") return false;
+  transparent = value;
+  return true;
+}
+
+void Image::paint_self(HDC dc, const RECT& area) {
+  if (picture.empty()) return;
+  HDC source = CreateCompatibleDC(dc);
+  HGDIOBJ old = SelectObject(source, picture.handle());
+  SetStretchBltMode(dc, HALFTONE);
+  SetBrushOrgEx(dc, 0, 0, nullptr);
+  if (stretch)
+    StretchBlt(dc, 0, 0, area.right, area.bottom, source, 0, 0, picture.width(), picture.height(), SRCCOPY);
+  else
+    BitBlt(dc, 0, 0, area.right, area.bottom, source, 0, 0, SRCCOPY);
+  SelectObject(source, old);
+  DeleteDC(source);
+}
+
+bool SpeedButton::set_property(std::string_view name, bool value) {
+  if (name == "Flat") flat = value;
+  else if (name == "Transparent") transparent = value;
+  else return false;
+  invalidate();
+  return true;
+}
+
+void SpeedButton::paint_self(HDC dc, const RECT& area) {
+  RECT r = area;
+  if (!transparent) {
+    gdi_object<HBRUSH> brush(CreateSolidBrush(color()));
+    FillRect(dc, &r, brush.get());
+  }
+  if (!flat || pressed_) DrawEdge(dc, &r, pressed_ ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+  SetBkMode(dc, TRANSPARENT);
+  const std::wstring text = widen(caption);
+  if (pressed_) OffsetRect(&r, 1, 1);
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
+CreateParams Button::create_params() {
+  CreateParams p;
+  p.class_name = WC_BUTTONW;
+  p.text = widen(caption);
+  p.style |= WS_TABSTOP | BS_PUSHBUTTON;
+  return p;
+}
+
+LRESULT Button::default_handler(Message& m) {
+  if (m.msg == kReflectCommand && HIWORD(m.wparam) == BN_CLICKED) {
+    if (OnClick) OnClick();
+    return 0;
+  }
+  return WinControl::default_handler(m);
+}
+
+CreateParams Memo::create_params() {
+  CreateParams p;
+  p.class_name = WC_EDITW;
+  p.style |= WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+  p.ex_style = WS_EX_CLIENTEDGE;
+  return p;
+}
+
+void Memo::add_line(const std::string& line) {
+  HWND hwnd = handle();
+  SendMessageW(hwnd, EM_SETLIMITTEXT, 0, 0);
+  const LRESULT length = GetWindowTextLengthW(hwnd);
+  const std::wstring text = (length > 0 ? L"\r\n" : L"") + widen(line);
+  SendMessageW(hwnd, EM_SETSEL, length, length);
+  SendMessageW(hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::vector<std::string> Memo::lines() {
+  HWND hwnd = handle();
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= text.size() && !text.empty()) {
+    size_t end = text.find(L"\r\n", start);
+    if (end == std::wstring::npos) end = text.size();
+    out.push_back(narrow(std::wstring_view(text).substr(start, end - start)));
+    start = end + 2;
+  }
+  return out;
+}
+
+CreateParams ProgressBar::create_params() {
+  CreateParams p;
+  p.class_name = PROGRESS_CLASSW;
+  p.ex_style = WS_EX_STATICEDGE;
+  return p;
+}
+
+void ProgressBar::set_range(int min, int max) { SendMessageW(handle(), PBM_SETRANGE32, min, max); }
+void ProgressBar::set_position(int position) { SendMessageW(handle(), PBM_SETPOS, position, 0); }
+int ProgressBar::position() { return static_cast<int>(SendMessageW(handle(), PBM_GETPOS, 0, 0)); }
+int ProgressBar::max() { return static_cast<int>(SendMessageW(handle(), PBM_GETRANGE, FALSE, 0)); }
+
+CreateParams StatusBar::create_params() {
+  CreateParams p;
+  p.class_name = STATUSCLASSNAMEW;
+  // Laid out by its alignment like every control, not by itself.
+  p.style |= CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER;
+  return p;
+}
+
+void StatusBar::set_panels(std::vector<PanelSpec> panels) {
+  panels_ = std::move(panels);
+  // Parts are given by their right edges; -1 runs to the bar's end.
+  std::vector<int> edges;
+  int right = 0;
+  for (size_t i = 0; i < panels_.size(); ++i) {
+    right += panels_[i].width;
+    edges.push_back(i + 1 == panels_.size() ? -1 : right);
+  }
+  SendMessageW(handle(), SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
+  for (size_t i = 0; i < panels_.size(); ++i) set_panel_text(static_cast<int>(i), panels_[i].text);
+}
+
+void StatusBar::set_panel_text(int index, const std::string& text) {
+  if (index < 0 || static_cast<size_t>(index) >= panels_.size()) return;
+  panels_[index].text = text;
+  if (panels_[index].owner_drawn) {
+    SendMessageW(handle(), SB_SETTEXTW, static_cast<WPARAM>(index) | SBT_OWNERDRAW, 0);
+    return;
+  }
+  // A leading tab centres the text in its part.
+  const std::wstring wide = (panels_[index].centred ? L"\t" : L"") + widen(text);
+  SendMessageW(handle(), SB_SETTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
+std::string StatusBar::panel_text(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= panels_.size()) return {};
+  return panels_[index].text;
+}
+
+void StatusBar::set_owner_drawn(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= panels_.size()) return;
+  panels_[index].owner_drawn = true;
+  set_panel_text(index, panels_[index].text);
+}
+
+LRESULT StatusBar::default_handler(Message& m) {
+  if (m.msg == kReflectDrawItem) {
+    auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(m.lparam);
+    if (OnDrawPanel) OnDrawPanel(static_cast<int>(item->itemID), item->rcItem);
+    return TRUE;
+  }
+  if (m.msg == WM_SIZE) {
+    // The bar redraws every part after a size change; the owner-drawn ones
+    // are placed again from their new rectangles.
+    LRESULT r = WinControl::default_handler(m);
+    InvalidateRect(handle(), nullptr, TRUE);
+    return r;
+  }
+  return WinControl::default_handler(m);
+}
+
+CreateParams TreeView::create_params() {
+  CreateParams p;
+  p.class_name = WC_TREEVIEWW;
+  p.style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_FULLROWSELECT |
+             TVS_SHOWSELALWAYS;
+  p.ex_style = WS_EX_CLIENTEDGE;
+  return p;
+}
+
+void TreeView::created() {
+  if (images) TreeView_SetImageList(handle(), images, TVSIL_NORMAL);
+  TreeView_SetBkColor(handle(), color());
+}
+
+HTREEITEM TreeView::add(HTREEITEM parent, const std::string& text, int image, void* data, bool first) {
+  std::wstring wide = widen(text);
+  TVINSERTSTRUCTW insert{};
+  insert.hParent = parent ? parent : TVI_ROOT;
+  insert.hInsertAfter = first ? TVI_FIRST : TVI_LAST;
+  insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
+  insert.item.pszText = wide.data();
+  insert.item.iImage = insert.item.iSelectedImage = image;
+  insert.item.lParam = reinterpret_cast<LPARAM>(data);
+  return reinterpret_cast<HTREEITEM>(
+      SendMessageW(handle(), TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+std::string TreeView::text(HTREEITEM node) {
+  wchar_t buffer[1024] = {};
+  TVITEMW item{};
+  item.mask = TVIF_TEXT;
+  item.hItem = node;
+  item.pszText = buffer;
+  item.cchTextMax = 1024;
+  SendMessageW(handle(), TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  return narrow(buffer);
+}
+
+void* TreeView::data(HTREEITEM node) {
+  TVITEMW item{};
+  item.mask = TVIF_PARAM;
+  item.hItem = node;
+  if (!SendMessageW(handle(), TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return nullptr;
+  return reinterpret_cast<void*>(item.lParam);
+}
+
+HTREEITEM TreeView::selected() { return TreeView_GetSelection(handle()); }
+void TreeView::select(HTREEITEM node) { TreeView_SelectItem(handle(), node); }
+
+HTREEITEM TreeView::node_at(int x, int y) {
+  TVHITTESTINFO hit{};
+  hit.pt = {x, y};
+  HTREEITEM node = TreeView_HitTest(handle(), &hit);
+  return (hit.flags & TVHT_ONITEM) ? node : nullptr;
+}
+
+std::vector<HTREEITEM> TreeView::children_of(HTREEITEM parent) {
+  std::vector<HTREEITEM> out;
+  HTREEITEM n = parent ? TreeView_GetChild(handle(), parent) : TreeView_GetRoot(handle());
+  for (; n; n = TreeView_GetNextSibling(handle(), n)) out.push_back(n);
+  return out;
+}
+
+std::vector<HTREEITEM> TreeView::flat_nodes() {
+  std::vector<HTREEITEM> out;
+  std::function<void(HTREEITEM)> walk = [&](HTREEITEM parent) {
+    for (HTREEITEM n : children_of(parent)) {
+      out.push_back(n);
+      walk(n);
+    }
+  };
+  walk(nullptr);
+  return out;
+}
+
+void TreeView::expand_all() {
+  for (HTREEITEM n : flat_nodes()) TreeView_Expand(handle(), n, TVE_EXPAND);
+}
+
+LRESULT TreeView::default_handler(Message& m) {
+  switch (m.msg) {
+    case kReflectNotify: {
+      auto* header = reinterpret_cast<NMHDR*>(m.lparam);
+      if (header->code == TVN_SELCHANGEDW && OnChange) OnChange(reinterpret_cast<NMTREEVIEWW*>(header)->itemNew.hItem);
+      return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+      if (OnMouseDown)
+        OnMouseDown(m.msg, static_cast<short>(LOWORD(m.lparam)), static_cast<short>(HIWORD(m.lparam)));
+      break;
+    case WM_CONTEXTMENU:
+      if (popup_menu) popup_menu->popup(handle(), static_cast<short>(LOWORD(m.lparam)), static_cast<short>(HIWORD(m.lparam)));
+      return 0;
+    default:
+      break;
+  }
+  return WinControl::default_handler(m);
+}
+
+CreateParams ListView::create_params() {
+  CreateParams p;
+  p.class_name = WC_LISTVIEWW;
+  p.style |= WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS;
+  p.ex_style = WS_EX_CLIENTEDGE;
+  return p;
+}
+
+void ListView::created() {
+  HWND hwnd = handle();
+  ListView_SetExtendedListViewStyle(
+      hwnd, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP);
+  for (size_t i = 0; i < columns.size(); ++i) {
+    std::wstring caption = widen(columns[i].caption);
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_FMT | LVCF_WIDTH;
+    column.fmt = columns[i].format;
+    column.cx = columns[i].width;
+    column.pszText = caption.data();
+    SendMessageW(hwnd, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+  }
+}
+
+int ListView::add_row(const std::vector<std::string>& texts, LPARAM data) {
+  HWND hwnd = handle();
+  std::wstring caption = widen(texts.empty() ? std::string() : texts[0]);
+  LVITEMW item{};
+  item.mask = LVIF_TEXT | LVIF_PARAM;
+  item.iItem = row_count();
+  item.pszText = caption.data();
+  item.lParam = data;
+  const int row = static_cast<int>(SendMessageW(hwnd, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+  for (size_t c = 1; c < texts.size(); ++c) {
+    std::wstring text = widen(texts[c]);
+    LVITEMW sub{};
+    sub.iSubItem = static_cast<int>(c);
+    sub.pszText = text.data();
+    SendMessageW(hwnd, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&sub));
+  }
+  return row;
+}
+
+int ListView::row_count() { return ListView_GetItemCount(handle()); }
+
+std::string ListView::text(int row, int column) {
+  wchar_t buffer[512] = {};
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = buffer;
+  item.cchTextMax = 512;
+  SendMessageW(handle(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+  return narrow(buffer);
+}
+
+bool ListView::checked(int row) { return ListView_GetCheckState(handle(), row) != 0; }
+void ListView::set_checked(int row, bool checked) { ListView_SetCheckState(handle(), row, checked ? TRUE : FALSE); }
+
+LPARAM ListView::data(int row) {
+  LVITEMW item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = row;
+  SendMessageW(handle(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  return item.lParam;
+}
+
+int ListView::column_width(int column) { return ListView_GetColumnWidth(handle(), column); }
+void ListView::set_column_width(int column, int width) { ListView_SetColumnWidth(handle(), column, width); }
+
+LRESULT ListView::default_handler(Message& m) {
+  if (m.msg == WM_SIZE) {
+    LRESULT r = WinControl::default_handler(m);
+    if (OnResize) OnResize();
+    return r;
+  }
+  if (m.msg == WM_CONTEXTMENU && popup_menu) {
+    popup_menu->popup(handle(), static_cast<short>(LOWORD(m.lparam)), static_cast<short>(HIWORD(m.lparam)));
+    return 0;
+  }
+  return WinControl::default_handler(m);
+}
+
+namespace {
+UINT next_command_id = 100;
+PopupMenu::Tracker popup_tracker;
+OpenDialog::Runner open_runner;
+}  // namespace
+
+MenuItem::MenuItem(Component* owner, std::string name, std::string caption, std::string shortcut)
+    : Component(owner, std::move(name)), caption_(std::move(caption)), shortcut_(std::move(shortcut)),
+      id_(next_command_id++) {}
+
+MenuItem* MenuItem::add(std::string name, std::string caption, std::string shortcut) {
+  MenuItem* item = make<MenuItem>(std::move(name), std::move(caption), std::move(shortcut));
+  items_.push_back(item);
+  return item;
+}
+
+void MenuItem::set_enabled(bool enabled) {
+  enabled_ = enabled;
+  sync();
+}
+
+void MenuItem::set_checked(bool checked) {
+  checked_ = checked;
+  sync();
+}
+
+void MenuItem::sync() {
+  if (!in_menu_) return;
+  EnableMenuItem(in_menu_, id_, MF_BYCOMMAND | (enabled_ ? MF_ENABLED : MF_GRAYED));
+  CheckMenuItem(in_menu_, id_, MF_BYCOMMAND | (checked_ ? MF_CHECKED : MF_UNCHECKED));
+}
+
+bool MenuItem::accelerator(ACCEL& out) const {
+  if (shortcut_.empty()) return false;
+  out = {};
+  out.fVirt = FVIRTKEY;
+  std::string rest = shortcut_;
+  for (;;) {
+    if (rest.rfind("Alt+", 0) == 0) out.fVirt |= FALT, rest = rest.substr(4);
+    else if (rest.rfind("Ctrl+", 0) == 0) out.fVirt |= FCONTROL, rest = rest.substr(5);
+    else if (rest.rfind("Shift+", 0) == 0) out.fVirt |= FSHIFT, rest = rest.substr(6);
+    else break;
+  }
+  if (rest.size() != 1) return false;
+  out.key = static_cast<WORD>(toupper(static_cast<unsigned char>(rest[0])));
+  out.cmd = static_cast<WORD>(id_);
+  return true;
+}
+
+HMENU MenuItem::build() {
+  if (menu_) return menu_;
+  const bool popup = dynamic_cast<Menu*>(this) ? static_cast<Menu*>(this)->popup_kind : true;
+  menu_ = popup ? CreatePopupMenu() : CreateMenu();
+  for (MenuItem* item : items_) {
+    item->in_menu_ = menu_;
+    if (item->separator()) {
+      AppendMenuW(menu_, MF_SEPARATOR, 0, nullptr);
+      continue;
+    }
+    std::wstring text = widen(item->caption_);
+    if (!item->shortcut_.empty()) text += L"\t" + widen(item->shortcut_);
+    if (!item->items_.empty())
+      AppendMenuW(menu_, MF_POPUP, reinterpret_cast<UINT_PTR>(item->build()), text.c_str());
+    else
+      AppendMenuW(menu_, MF_STRING, item->id_, text.c_str());
+    item->sync();
+  }
+  return menu_;
+}
+
+MenuItem* MenuItem::find(UINT id) {
+  if (id_ == id) return this;
+  for (MenuItem* item : items_)
+    if (MenuItem* found = item->find(id)) return found;
+  return nullptr;
+}
+
+Menu::~Menu() {
+  // A main menu belongs to its window and goes with it; a popup is ours.
+  if (menu_ && (popup_kind || !IsMenu(menu_))) {
+    if (IsMenu(menu_)) DestroyMenu(menu_);
+  }
+}
+
+void PopupMenu::popup(HWND owner, int x, int y) {
+  build();
+  if (popup_tracker) {
+    popup_tracker(*this, owner, x, y);
+    return;
+  }
+  HWND form = GetAncestor(owner, GA_ROOT);
+  const UINT id = TrackPopupMenuEx(menu_handle(), TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, form, nullptr);
+  if (id)
+    if (MenuItem* item = find(id); item && item->enabled() && item->OnClick) item->OnClick();
+}
+
+void PopupMenu::set_tracker(Tracker tracker) { popup_tracker = std::move(tracker); }
+
+Form::Form(Component* owner, std::string name) : CustomControl(owner, std::move(name)) {}
+
+Form::~Form() {
+  if (menu && handle_allocated()) SetMenu(handle(), nullptr);
+}
+
+CreateParams Form::create_params() {
+  CreateParams p;
+  p.class_name = widen(class_name());
+  p.own_class = true;
+  p.text = widen(caption);
+  p.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  if (border_icons == BorderIcons::all) p.style |= WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+  return p;
+}
+
+bool Form::create() {
+  visible_ = false;
+  const CreateParams p = create_params();
+  RECT frame{0, 0, client_width, client_height};
+  AdjustWindowRectEx(&frame, p.style, menu != nullptr, p.ex_style);
+  const int w = frame.right - frame.left, h = frame.bottom - frame.top;
+  bounds_ = {0, 0, w, h};
+  if (!own_font_ && !font()) {
+    // "MS Sans Serif" 8 pt: 11 pixels high at 96 pixels per inch.
+    own_font_.reset(CreateFontW(-11, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"MS Sans Serif"));
+    set_font(own_font_.get());
+  }
+  HWND hwnd = handle();
+  if (!hwnd) return false;
+  if (owner_window) SetWindowLongPtrW(hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner_window));
+  if (menu) {
+    SetMenu(hwnd, menu->build());
+    std::vector<ACCEL> table;
+    std::function<void(MenuItem*)> collect = [&](MenuItem* item) {
+      ACCEL a;
+      if (item->accelerator(a)) table.push_back(a);
+      for (MenuItem* sub : item->items()) collect(sub);
+    };
+    collect(menu);
+    if (!table.empty()) accel_.reset(CreateAcceleratorTableW(table.data(), static_cast<int>(table.size())));
+  }
+  // The menu bar may wrap, so the frame is fitted to the client size again.
+  RECT client;
+  GetClientRect(hwnd, &client);
+  RECT adjusted{0, 0, client_width, client_height};
+  AdjustWindowRectEx(&adjusted, p.style, FALSE, p.ex_style);
+  int fw = w + client_width - client.right, fh = h + client_height - client.bottom;
+  const int left = (GetSystemMetrics(SM_CXSCREEN) - fw) / 2;
+  const int top = (GetSystemMetrics(SM_CYSCREEN) - fh) / 2;
+  SetWindowPos(hwnd, nullptr, left, top, fw, fh, SWP_NOZORDER | SWP_NOACTIVATE);
+  bounds_ = {left, top, left + fw, top + fh};
+  realign();
+  return true;
+}
+
+void Form::show() {
+  visible_ = true;
+  ShowWindow(handle(), SW_SHOW);
+  UpdateWindow(handle());
+}
+
+void Form::show_modal() {
+  HWND owner = owner_window;
+  if (owner) EnableWindow(owner, FALSE);
+  modal_ = true;
+  show();
+  Application& app = Application::instance();
+  while (modal_ && !app.terminated()) {
+    if (!app.process_messages()) break;
+    if (modal_) WaitMessage();
+  }
+  modal_ = false;
+  if (owner) {
+    EnableWindow(owner, TRUE);
+    SetActiveWindow(owner);
+  }
+}
+
+void Form::close() {
+  if (OnClose) {
+    OnClose();
+  } else {
+    ShowWindow(handle(), SW_HIDE);
+    visible_ = false;
+  }
+  modal_ = false;
+}
+
+MenuItem* Form::find_item(UINT id) { return menu ? menu->find(id) : nullptr; }
+
+LRESULT Form::default_handler(Message& m) {
+  switch (m.msg) {
+    case WM_CLOSE:
+      close();
+      return 0;
+    case WM_COMMAND:
+      if (m.lparam == 0) {
+        MenuItem* item = find_item(LOWORD(m.wparam));
+        if (!item) {
+          // Items of the form's popup menus.
+          for_each_component([&](Component& c) {
+            if (!item && c.is(Kind::menu_item)) item = static_cast<MenuItem&>(c).find(LOWORD(m.wparam));
+          });
+        }
+        if (item && item->enabled() && item->OnClick) {
+          try {
+            item->OnClick();
+          } catch (const std::exception& error) {
+            Application::instance().handle_exception(error);
+          }
+        }
+        return 0;
+      }
+      break;
+    default:
+      break;
+  }
+  return CustomControl::default_handler(m);
+}
+
+Application& Application::instance() {
+  static Application app;
+  return app;
+}
+
+bool Application::dispatch(MSG& msg) {
+  if (msg.message == WM_QUIT) {
+    terminated_ = true;
+    return false;
+  }
+  if (main_form_ && main_form_->handle_allocated() && main_form_->accelerators() &&
+      TranslateAcceleratorW(main_form_->handle(), main_form_->accelerators(), &msg))
+    return true;
+  TranslateMessage(&msg);
+  DispatchMessageW(&msg);
+  return true;
+}
+
+void Application::run() {
+  MSG msg;
+  while (!terminated_) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+      terminated_ = true;
+      break;
+    }
+    dispatch(msg);
+  }
+}
+
+bool Application::process_messages() {
+  MSG msg;
+  while (!terminated_ && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+    if (!dispatch(msg)) break;
+  return !terminated_;
+}
+
+void Application::terminate() {
+  terminated_ = true;
+  PostQuitMessage(0);
+}
+
+void Application::handle_exception(const std::exception& error) {
+  message_box(error.what(), title, MB_OK | MB_ICONERROR);
+}
+
+int Application::message_box(const std::string& text, const std::string& caption, UINT flags) {
+  HWND owner = main_form_ && main_form_->handle_allocated() ? main_form_->handle() : nullptr;
+  if (notifier_) return notifier_(owner, text, caption, flags);
+  return MessageBoxW(owner, widen(text).c_str(), widen(caption).c_str(), flags);
+}
+
+bool OpenDialog::execute(HWND owner) {
+  std::optional<std::string> chosen;
+  if (open_runner) {
+    chosen = open_runner(*this, owner);
+  } else {
+    std::wstring wide_filter = widen(filter);
+    for (wchar_t& c : wide_filter)
+      if (c == L'|') c = L'\0';
+    wide_filter.push_back(L'\0');
+    std::wstring buffer(32768, L'\0');
+    OPENFILENAMEW ofn{sizeof(ofn)};
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = wide_filter.c_str();
+    ofn.lpstrFile = buffer.data();
+    ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+    if (GetOpenFileNameW(&ofn)) chosen = narrow(buffer.c_str());
+  }
+  if (!chosen) return false;
+  file_name = *chosen;
+  return true;
+}
+
+void OpenDialog::set_runner(Runner runner) { open_runner = std::move(runner); }
+
+ImageList::ImageList(Component* owner, std::string name, int width, int height)
+    : Component(owner, std::move(name)), list_(ImageList_Create(width, height, ILC_COLOR24 | ILC_MASK, 8, 0)) {}
+
+ImageList::~ImageList() {
+  if (list_) ImageList_Destroy(list_);
+}
+
+int ImageList::add_masked(const Bitmap& picture, COLORREF mask) {
+  return ImageList_AddMasked(list_, picture.handle(), mask);
+}
+
+int ImageList::count() const { return ImageList_GetImageCount(list_); }
+
+}  // namespace ui

@@ -1,0 +1,403 @@
+// Control kinds as thin wrappers of the standard and common controls, the
+// windowless label, image and speed button, menus, forms and the
+// application object.
+#pragma once
+
+#include <windows.h>
+// commctrl.h needs the types of windows.h first.
+#include <commctrl.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/component.h"
+
+namespace ui {
+
+// A 24-bit top-down DIB section; its bits are reachable for pixel work.
+class Bitmap {
+ public:
+  Bitmap() = default;
+  Bitmap(int width, int height);
+  int width() const noexcept { return width_; }
+  int height() const noexcept { return height_; }
+  int stride() const noexcept { return (width_ * 3 + 3) & ~3; }
+  uint8_t* bits() const noexcept { return bits_; }
+  HBITMAP handle() const noexcept { return bitmap_.get(); }
+  bool empty() const noexcept { return !bitmap_; }
+  // Blue, green, red at x, y.
+  uint8_t* pixel(int x, int y) const { return bits_ + y * stride() + x * 3; }
+
+ private:
+  int width_ = 0, height_ = 0;
+  uint8_t* bits_ = nullptr;
+  gdi_object<HBITMAP> bitmap_;
+};
+
+// Decodes a baseline or progressive JPEG; an empty bitmap when it is not one.
+Bitmap decode_jpeg(const uint8_t* data, size_t size);
+
+// Own-class window: fills itself with its colour and paints its windowless
+// children. Forms and panels are made of it.
+class CustomControl : public WinControl {
+ public:
+  using WinControl::WinControl;
+  std::function<void(HDC)> OnPaint;
+
+ protected:
+  LRESULT default_handler(Message& message) override;
+};
+
+class Panel : public CustomControl {
+ public:
+  using CustomControl::CustomControl;
+  const char* class_name() const override { return "TPanel"; }
+  bool is(Kind kind) const override { return kind == Kind::panel || CustomControl::is(kind); }
+
+ protected:
+  CreateParams create_params() override;
+};
+
+// Drags resize the control it sits next to (on its left or above it).
+class Splitter : public CustomControl {
+ public:
+  using CustomControl::CustomControl;
+  const char* class_name() const override { return "TSplitter"; }
+  bool is(Kind kind) const override { return kind == Kind::splitter || CustomControl::is(kind); }
+
+ protected:
+  CreateParams create_params() override;
+  LRESULT default_handler(Message& message) override;
+
+ private:
+  Control* neighbour() const;
+  bool dragging_ = false;
+  POINT start_{};
+  int start_size_ = 0;
+};
+
+class Label : public GraphicControl {
+ public:
+  Label(Component* owner, std::string name) : GraphicControl(owner, std::move(name)) {}
+  const char* class_name() const override { return "TLabel"; }
+  bool is(Kind kind) const override { return kind == Kind::label || GraphicControl::is(kind); }
+  bool set_property(std::string_view name, bool value) override;
+  const std::string& caption() const noexcept { return caption_; }
+  // Sets the text and sizes the label to it with its parent's font.
+  void set_caption(std::string caption);
+  bool transparent = true;
+
+ protected:
+  void paint_self(HDC dc, const RECT& area) override;
+
+ private:
+  std::string caption_;
+};
+
+class Image : public GraphicControl {
+ public:
+  Image(Component* owner, std::string name) : GraphicControl(owner, std::move(name)) {}
+  const char* class_name() const override { return "TImage"; }
+  bool is(Kind kind) const override { return kind == Kind::image || GraphicControl::is(kind); }
+  bool set_property(std::string_view name, bool value) override;
+  Bitmap picture;
+  bool stretch = true;
+  bool transparent = false;
+
+ protected:
+  void paint_self(HDC dc, const RECT& area) override;
+};
+
+class SpeedButton : public GraphicControl {
+ public:
+  SpeedButton(Component* owner, std::string name) : GraphicControl(owner, std::move(name)) {}
+  const char* class_name() const override { return "TSpeedButton"; }
+  bool is(Kind kind) const override { return kind == Kind::speed_button || GraphicControl::is(kind); }
+  bool set_property(std::string_view name, bool value) override;
+  std::string caption;
+  bool flat = false;
+  bool transparent = false;
+
+ protected:
+  void paint_self(HDC dc, const RECT& area) override;
+};
+
+class Button : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TButton"; }
+  bool is(Kind kind) const override { return kind == Kind::button || WinControl::is(kind); }
+  std::string caption;
+  std::function<void()> OnClick;
+
+ protected:
+  CreateParams create_params() override;
+  LRESULT default_handler(Message& message) override;
+};
+
+class Memo : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TMemo"; }
+  bool is(Kind kind) const override { return kind == Kind::memo || WinControl::is(kind); }
+  void add_line(const std::string& line);
+  std::vector<std::string> lines();
+
+ protected:
+  CreateParams create_params() override;
+};
+
+class ProgressBar : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TProgressBar"; }
+  bool is(Kind kind) const override { return kind == Kind::progress_bar || WinControl::is(kind); }
+  void set_range(int min, int max);
+  void set_position(int position);
+  int position();
+  int max();
+
+ protected:
+  CreateParams create_params() override;
+};
+
+class StatusBar : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TStatusBar"; }
+  bool is(Kind kind) const override { return kind == Kind::status_bar || WinControl::is(kind); }
+  struct PanelSpec {
+    int width;
+    bool centred;
+    bool owner_drawn;
+    std::string text;
+  };
+  void set_panels(std::vector<PanelSpec> panels);
+  void set_panel_text(int index, const std::string& text);
+  std::string panel_text(int index);
+  void set_owner_drawn(int index);
+  std::function<void(int panel, const RECT&)> OnDrawPanel;
+
+ protected:
+  CreateParams create_params() override;
+  LRESULT default_handler(Message& message) override;
+
+ private:
+  std::vector<PanelSpec> panels_;
+};
+
+class TreeView : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TTreeView"; }
+  bool is(Kind kind) const override { return kind == Kind::tree_view || WinControl::is(kind); }
+  // first: insert as the first child (or root) instead of the last.
+  HTREEITEM add(HTREEITEM parent, const std::string& text, int image, void* data, bool first);
+  std::string text(HTREEITEM node);
+  void* data(HTREEITEM node);
+  HTREEITEM selected();
+  void select(HTREEITEM node);
+  HTREEITEM node_at(int x, int y);
+  // Nodes in flat order: top to bottom, children after their parent.
+  std::vector<HTREEITEM> flat_nodes();
+  std::vector<HTREEITEM> children_of(HTREEITEM parent);
+  void expand_all();
+  HIMAGELIST images = nullptr;
+  std::function<void(HTREEITEM)> OnChange;
+  std::function<void(UINT button, int x, int y)> OnMouseDown;
+  class PopupMenu* popup_menu = nullptr;
+
+ protected:
+  CreateParams create_params() override;
+  void created() override;
+  LRESULT default_handler(Message& message) override;
+};
+
+class ListView : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TListView"; }
+  bool is(Kind kind) const override { return kind == Kind::list_view || WinControl::is(kind); }
+  struct Column {
+    std::string caption;
+    int format;  // LVCFMT_LEFT / LVCFMT_CENTER
+    int width;
+  };
+  std::vector<Column> columns;
+  int add_row(const std::vector<std::string>& texts, LPARAM data);
+  int row_count();
+  std::string text(int row, int column);
+  bool checked(int row);
+  void set_checked(int row, bool checked);
+  LPARAM data(int row);
+  int column_width(int column);
+  void set_column_width(int column, int width);
+  std::function<void()> OnResize;
+  class PopupMenu* popup_menu = nullptr;
+
+ protected:
+  CreateParams create_params() override;
+  void created() override;
+  LRESULT default_handler(Message& message) override;
+};
+
+// Menus. Items get command ids from one counter; the form that shows a menu
+// routes WM_COMMAND to the item.
+class MenuItem : public Component {
+ public:
+  MenuItem(Component* owner, std::string name, std::string caption, std::string shortcut = {});
+  const char* class_name() const override { return "TMenuItem"; }
+  bool is(Kind kind) const override { return kind == Kind::menu_item || Component::is(kind); }
+
+  const std::string& caption() const noexcept { return caption_; }
+  const std::string& shortcut() const noexcept { return shortcut_; }
+  UINT id() const noexcept { return id_; }
+  bool enabled() const noexcept { return enabled_; }
+  void set_enabled(bool enabled);
+  bool checked() const noexcept { return checked_; }
+  void set_checked(bool checked);
+  bool separator() const { return caption_ == "-"; }
+  MenuItem* add(std::string name, std::string caption, std::string shortcut = {});
+  const std::vector<MenuItem*>& items() const noexcept { return items_; }
+  std::function<void()> OnClick;
+  // The Alt/Ctrl/Shift + key of the shortcut text, for the accelerator table.
+  bool accelerator(ACCEL& out) const;
+
+  HMENU build();  // the HMENU of this item's sub-items (built once)
+  HMENU menu_handle() const noexcept { return menu_; }
+  MenuItem* find(UINT id);
+
+ private:
+  void sync();
+  std::string caption_, shortcut_;
+  UINT id_;
+  bool enabled_ = true, checked_ = false;
+  std::vector<MenuItem*> items_;
+  HMENU menu_ = nullptr;
+  HMENU in_menu_ = nullptr;  // the menu this item sits in
+  friend class Menu;
+};
+
+class Menu : public MenuItem {
+ public:
+  Menu(Component* owner, std::string name) : MenuItem(owner, std::move(name), "") {}
+  ~Menu() override;
+  const char* class_name() const override { return "TMenu"; }
+  bool is(Kind kind) const override { return kind == Kind::menu || MenuItem::is(kind); }
+  bool popup_kind = false;
+};
+
+class PopupMenu : public Menu {
+ public:
+  PopupMenu(Component* owner, std::string name) : Menu(owner, std::move(name)) { popup_kind = true; }
+  const char* class_name() const override { return "TPopupMenu"; }
+  // Shows the menu at screen x, y for `owner`. The display goes through a
+  // tracker that tests replace, so no test waits on a menu's modal loop.
+  void popup(HWND owner, int x, int y);
+  using Tracker = std::function<void(PopupMenu&, HWND, int, int)>;
+  static void set_tracker(Tracker tracker);
+};
+
+enum class BorderIcons { all, system_menu_only };
+
+class Form : public CustomControl {
+ public:
+  Form(Component* owner, std::string name);
+  ~Form() override;
+  const char* class_name() const override { return "TForm"; }
+  bool is(Kind kind) const override { return kind == Kind::form || CustomControl::is(kind); }
+
+  std::string caption;
+  int client_width = 0, client_height = 0;
+  BorderIcons border_icons = BorderIcons::all;
+  Menu* menu = nullptr;
+  HWND owner_window = nullptr;
+
+  // Creates the window (hidden, centred on the desktop).
+  bool create();
+  void show();
+  // Shows the form and runs messages until it closes; the owner is disabled
+  // meanwhile.
+  void show_modal();
+  bool modal() const noexcept { return modal_; }
+  void close();
+  std::function<void()> OnClose;  // the default hides the form
+  HACCEL accelerators() const noexcept { return accel_.get(); }
+
+ protected:
+  CreateParams create_params() override;
+  LRESULT default_handler(Message& message) override;
+
+ private:
+  struct AccelTraits {
+    using handle_type = HACCEL;
+    static HACCEL invalid() noexcept { return nullptr; }
+    static void close(HACCEL h) noexcept { DestroyAcceleratorTable(h); }
+  };
+  MenuItem* find_item(UINT id);
+  bool modal_ = false;
+  unique_handle<AccelTraits> accel_;
+  gdi_object<HFONT> own_font_;
+};
+
+// The process's application object: title, message loop, message pumping,
+// and the one place failures turn into message boxes.
+class Application {
+ public:
+  static Application& instance();
+  std::string title;
+  void run();
+  // Runs the pending messages and returns; false after a quit request.
+  bool process_messages();
+  void terminate();
+  bool terminated() const noexcept { return terminated_; }
+  void set_main_form(Form* form) { main_form_ = form; }
+  Form* main_form() const noexcept { return main_form_; }
+  // Shows the failure's text in an error box.
+  void handle_exception(const std::exception& error);
+
+  // Every message box goes through the notifier; tests replace it.
+  using Notifier = std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT flags)>;
+  int message_box(const std::string& text, const std::string& caption, UINT flags);
+  void set_notifier(Notifier notifier) { notifier_ = std::move(notifier); }
+  void reset_terminated() { terminated_ = false; }
+
+ private:
+  bool dispatch(MSG& msg);
+  std::string title_;
+  Form* main_form_ = nullptr;
+  bool terminated_ = false;
+  Notifier notifier_;
+};
+
+// The standard file-open dialog. Its display goes through a runner that tests
+// replace; the runner answers the chosen file name or nothing.
+class OpenDialog : public Component {
+ public:
+  using Component::Component;
+  const char* class_name() const override { return "TOpenDialog"; }
+  // Pairs of description and pattern separated by '|'.
+  std::string filter;
+  std::string file_name;
+  bool execute(HWND owner);
+  using Runner = std::function<std::optional<std::string>(OpenDialog&, HWND)>;
+  static void set_runner(Runner runner);
+};
+
+class ImageList : public Component {
+ public:
+  ImageList(Component* owner, std::string name, int width, int height);
+  ~ImageList() override;
+  const char* class_name() const override { return "TImageList"; }
+  HIMAGELIST handle() const noexcept { return list_; }
+  // Adds a picture whose pixels of `mask` colour are transparent.
+  int add_masked(const Bitmap& picture, COLORREF mask);
+  int count() const;
+
+ private:
+  HIMAGELIST list_ = nullptr;
+};
+
+}  // namespace ui

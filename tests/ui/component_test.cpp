@@ -1,0 +1,173 @@
+#include "ui/component.h"
+
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "ui/controls.h"
+
+namespace {
+
+class Host : public ui::Form {
+ public:
+  using ui::Form::Form;
+};
+
+TEST(Component, OwnerEnumeratesEveryDepthInCreationOrder) {
+  ui::Component root(nullptr, "root");
+  auto* form = root.make<Host>("Form");
+  auto* panel = form->make<ui::Panel>("Panel1");
+  auto* menu = form->make<ui::Menu>("MainMenu1");
+  menu->add("N1", "文件(&F)")->add("S1", "扫描", "Alt+S");
+  panel->make<ui::Label>("Inner");
+  std::vector<std::string> names;
+  form->for_each_component([&](ui::Component& c) { names.push_back(c.name()); });
+  EXPECT_EQ(names, (std::vector<std::string>{"Panel1", "Inner", "MainMenu1", "N1", "S1"}));
+  EXPECT_EQ(form->find_component("S1")->owner()->name(), "N1");
+  EXPECT_EQ(form->find_component("nothing"), nullptr);
+  EXPECT_EQ(form->components().size(), 2u);
+}
+
+TEST(Component, ClassNamesAndKindQueriesIncludeBases) {
+  ui::Component root(nullptr, "root");
+  auto* button = root.make<ui::SpeedButton>("B");
+  auto* list = root.make<ui::ListView>("L");
+  auto* panel = root.make<ui::Panel>("P");
+  EXPECT_STREQ(button->class_name(), "TSpeedButton");
+  EXPECT_STREQ(list->class_name(), "TListView");
+  EXPECT_TRUE(button->is(ui::Kind::speed_button));
+  EXPECT_TRUE(button->is(ui::Kind::graphic_control));
+  EXPECT_TRUE(button->is(ui::Kind::control));
+  EXPECT_FALSE(button->is(ui::Kind::win_control));
+  EXPECT_TRUE(list->is(ui::Kind::win_control));
+  EXPECT_FALSE(list->is(ui::Kind::tree_view));
+  EXPECT_TRUE(panel->is(ui::Kind::panel));
+  // Properties by name reach only the kinds that have them.
+  EXPECT_TRUE(button->set_property("Flat", true));
+  EXPECT_TRUE(button->flat);
+  EXPECT_FALSE(list->set_property("Flat", true));
+  EXPECT_FALSE(button->set_property("NoSuch", true));
+}
+
+TEST(Control, ColourSwapsAndRestores) {
+  ui::Component root(nullptr, "root");
+  auto* panel = root.make<ui::Panel>("P");
+  EXPECT_EQ(panel->color(), GetSysColor(COLOR_BTNFACE));
+  const unsigned old = panel->swap_color(ui::Control::kRgbFlag | RGB(10, 20, 30));
+  EXPECT_EQ(panel->color(), RGB(10, 20, 30));
+  panel->swap_color(old);
+  EXPECT_EQ(panel->color(), GetSysColor(COLOR_BTNFACE));
+}
+
+TEST(Control, ReplacedHandlerChainsToThePreviousAndIsRestored) {
+  ui::Component root(nullptr, "root");
+  auto* form = root.make<Host>("F");
+  form->client_width = 200;
+  form->client_height = 100;
+  ASSERT_TRUE(form->create());
+  constexpr UINT kProbe = WM_APP + 7;
+  form->on(kProbe, [](ui::Message& m) -> std::optional<LRESULT> { return static_cast<LRESULT>(m.wparam + 1); });
+  EXPECT_EQ(SendMessageW(form->handle(), kProbe, 4, 0), 5);
+
+  ui::MessageHandler previous = form->window_proc();
+  std::vector<UINT> seen;
+  form->set_window_proc([&](ui::Message& m) -> LRESULT {
+    if (m.msg == kProbe) seen.push_back(m.msg);
+    if (m.msg == kProbe && m.wparam == 0) return 99;
+    return previous(m);
+  });
+  EXPECT_EQ(SendMessageW(form->handle(), kProbe, 0, 0), 99);
+  EXPECT_EQ(SendMessageW(form->handle(), kProbe, 9, 0), 10) << "passed on";
+  EXPECT_EQ(seen.size(), 2u);
+  form->set_window_proc(previous);
+  EXPECT_EQ(SendMessageW(form->handle(), kProbe, 0, 0), 1);
+  EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST(WinControl, ChildWindowsDyingWithTheirParentForgetTheirHandles) {
+  ui::Component root(nullptr, "root");
+  auto* form = root.make<Host>("F");
+  form->client_width = 200;
+  form->client_height = 100;
+  auto* memo = form->make<ui::Memo>("M");
+  memo->align = ui::Align::client;
+  memo->set_parent(form);
+  ASSERT_TRUE(form->create());
+  HWND edit = memo->handle();
+  ASSERT_TRUE(IsWindow(edit));
+  EXPECT_EQ(ui::WinControl::from_handle(edit), memo);
+  RECT r;
+  GetClientRect(edit, &r);
+  EXPECT_GT(r.right, 150) << "client alignment fills the form";
+  memo->add_line("正在扫描...");
+  memo->add_line("扫描完成!");
+  EXPECT_EQ(memo->lines(), (std::vector<std::string>{"正在扫描...", "扫描完成!"}));
+  const int live = ui::unique_hwnd::live_count();
+  DestroyWindow(form->handle());
+  EXPECT_FALSE(memo->handle_allocated());
+  EXPECT_FALSE(form->handle_allocated());
+  EXPECT_EQ(ui::unique_hwnd::live_count(), live - 2);
+}
+
+TEST(MenuItem, ShortcutsBecomeAccelerators) {
+  ui::Component root(nullptr, "root");
+  auto* item = root.make<ui::MenuItem>("S1", "扫描", "Alt+S");
+  ACCEL a{};
+  ASSERT_TRUE(item->accelerator(a));
+  EXPECT_EQ(a.fVirt, FVIRTKEY | FALT);
+  EXPECT_EQ(a.key, 'S');
+  EXPECT_EQ(a.cmd, item->id());
+  auto* plain = root.make<ui::MenuItem>("N13", "全部选择");
+  EXPECT_FALSE(plain->accelerator(a));
+  auto* bad = root.make<ui::MenuItem>("X", "x", "Alt+");
+  EXPECT_FALSE(bad->accelerator(a));
+}
+
+std::vector<uint8_t> make_jpeg(int width, int height) {
+  jpeg_compress_struct info{};
+  jpeg_error_mgr err{};
+  info.err = jpeg_std_error(&err);
+  jpeg_create_compress(&info);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &out, &size);
+  info.image_width = width;
+  info.image_height = height;
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 95, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<uint8_t> row(width * 3);
+  for (int x = 0; x < width; ++x) row[x * 3] = 250, row[x * 3 + 1] = 10, row[x * 3 + 2] = 10;  // red
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  std::vector<uint8_t> bytes(out, out + size);
+  jpeg_destroy_compress(&info);
+  free(out);
+  return bytes;
+}
+
+TEST(Jpeg, DecodesToBgrBitmapAndRejectsGarbage) {
+  const std::vector<uint8_t> bytes = make_jpeg(783, 523);
+  ui::Bitmap picture = ui::decode_jpeg(bytes.data(), bytes.size());
+  ASSERT_FALSE(picture.empty());
+  EXPECT_EQ(picture.width(), 783);
+  EXPECT_EQ(picture.height(), 523);
+  const uint8_t* px = picture.pixel(400, 500);
+  EXPECT_GT(px[2], 200);  // red channel
+  EXPECT_LT(px[0], 60);   // blue channel
+
+  std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + 40);
+  EXPECT_TRUE(ui::decode_jpeg(cut.data(), cut.size()).empty());
+  const uint8_t junk[] = {1, 2, 3, 4};
+  EXPECT_TRUE(ui::decode_jpeg(junk, sizeof(junk)).empty());
+}
+
+}  // namespace
