@@ -6,6 +6,7 @@
 
 #include "recover/recover.h"
 #include "scanner/scanner.h"
+#include "skin/data/skin_win.h"
 #include "sources/block_source.h"
 #include "ui/wide.h"
 
@@ -20,6 +21,14 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   caption = kCaption;
   client_width = L::kClientWidth;
   client_height = L::kClientHeight;
+
+  // The skin's only message (an archive of an older format) goes through the
+  // application's notifier like every other box.
+  SkinData1.notifier = [](std::string_view message) {
+    ui::Application::instance().message_box(std::string(message), "", MB_OK | MB_ICONWARNING);
+  };
+  SkinData1.apply_main_window_settings();
+  if (!clip::skin::load_skin_stream_resource(SkinData1)) SkinData1.Active = false;
 
   MainMenu1 = make<ui::Menu>("MainMenu1");
   N1 = MainMenu1->add("N1", "文件(&F)");

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "scanner/scanner.h"
+#include "skin/data/skin_data.h"
 #include "sources/drives.h"
 #include "sources/source_record.h"
 #include "ui/controls.h"
@@ -47,6 +48,11 @@ class TForm1 : public ui::Form {
   const clip::sources::CurrentSource& current_source() const noexcept { return current_; }
   bool stop_flag() const noexcept { return stop_flag_; }
   const clip::scanner::ClipRow& row(int index) const { return rows_.at(static_cast<size_t>(index)); }
+
+  // The skin data of the main window's layout: settings, the skin stream from
+  // the program's resources and the elements built from it. It stays inactive
+  // when the skin can't be read, so every window keeps its standard look.
+  clip::skin::TSkinData SkinData1;
 
   ui::Panel* Panel1;
   ui::Image* Image1;

@@ -124,6 +124,24 @@ class MainForm : public testing::Test {
   std::string next_file_;
 };
 
+TEST_F(MainForm, LoadsTheSkinFromItsResourcesAtStart) {
+  const auto& skin = form_->SkinData1;
+  ASSERT_FALSE(skin.not_ready());
+  EXPECT_TRUE(skin.Active);
+  const auto& e = skin.elements();
+  // The borders come from the embedded skin's bitmaps; the top one shapes the
+  // window through its key-colour corners.
+  ASSERT_TRUE(e.Top && e.Left && e.Right && e.Bottom);
+  EXPECT_FALSE(e.Top->Bitmap.empty());
+  EXPECT_EQ(e.Top->Trans, 1);
+  EXPECT_FALSE(e.Left->Bitmap.empty());
+  // Colours are the description's own, not the system defaults.
+  using clip::skin::SkinColour;
+  EXPECT_EQ(e.colour(SkinColour::ButtonFace), clip::skin::rgb(230, 233, 238));
+  EXPECT_EQ(e.colour(SkinColour::Hilight), clip::skin::rgb(47, 111, 208));
+  EXPECT_EQ(e.colour(SkinColour::TitleTextNoActive), clip::skin::rgb(176, 190, 210));
+}
+
 TEST_F(MainForm, WindowAndRegionsHaveTheirSizes) {
   wchar_t caption[128] = {};
   GetWindowTextW(form_->handle(), caption, 128);
