@@ -44,24 +44,6 @@ long peak_rss_mib() {
   return u.ru_maxrss / 1024;
 }
 
-ig::ImageSpec dense_spec(int64_t mib, bool headers) {
-  ig::ImageSpec spec;
-  spec.first_sector = ig::kSearchStartSector + 130;
-  spec.run = 4;
-  const int64_t blocks = mib * 16;
-  for (int64_t n = 0; n * 64 < blocks; ++n) {
-    ig::Recording r;
-    r.channel = static_cast<uint8_t>(1 + n % 4);
-    r.time = {26, 6, 1, static_cast<uint8_t>(n / 240 % 24), static_cast<uint8_t>(n / 4 % 60),
-              static_cast<uint8_t>(n % 4)};
-    r.blocks = 64;
-    r.header = headers;
-    spec.recordings.push_back(r);
-  }
-  spec.sectors = spec.first_sector + blocks * ig::kBlockSectors;
-  return spec;
-}
-
 // Reads sectors [first, end) of `path` front to back in 4 MiB pieces.
 uint64_t read_range(const std::string& path, int64_t first, int64_t end) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -181,7 +163,7 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     std::vector<Case> cases;
     for (bool headers : {true, false}) {
-      ig::ImageSpec spec = dense_spec(mib, headers);
+      ig::ImageSpec spec = ig::dense_spec(mib, headers);
       std::string path = (dir / (headers ? "dense.img" : "no-signature.img")).string();
       if (!fs::exists(path) || static_cast<int64_t>(fs::file_size(path)) != spec.sectors * 512) {
         auto t = Clock::now();

@@ -148,4 +148,22 @@ ImageSpec sample_spec() {
   return spec;
 }
 
+ImageSpec dense_spec(int64_t mib, bool headers) {
+  ImageSpec spec;
+  spec.first_sector = kSearchStartSector + 130;
+  spec.run = 4;
+  const int64_t blocks = mib * 16;
+  for (int64_t n = 0; n * 64 < blocks; ++n) {
+    Recording r;
+    r.channel = static_cast<uint8_t>(1 + n % 4);
+    r.time = {26, 6, 1, static_cast<uint8_t>(n / 240 % 24), static_cast<uint8_t>(n / 4 % 60),
+              static_cast<uint8_t>(n % 4)};
+    r.blocks = 64;
+    r.header = headers;
+    spec.recordings.push_back(r);
+  }
+  spec.sectors = spec.first_sector + blocks * kBlockSectors;
+  return spec;
+}
+
 }  // namespace clip::imagegen

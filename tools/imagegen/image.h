@@ -83,4 +83,9 @@ std::string clip_name(int channel, const RecordTime& time);
 // 12 MiB of recordings, ending a little after them.
 ImageSpec sample_spec();
 
+// Recordings of four channels filling about `mib` MiB just after the search
+// start, 64 blocks each with a marker in every stream block; `headers` false
+// leaves out the header blocks (and so the signature).
+ImageSpec dense_spec(int64_t mib, bool headers = true);
+
 }  // namespace clip::imagegen

@@ -32,25 +32,6 @@ constexpr const char* kUsage =
     "                [--signature-before-start] [--truncate SECTORS]\n"
     "                [--bad-channel-char] [--marker-at-end] [--marker-at-start]\n";
 
-// Recordings of four channels filling about `mib` MiB, 64 blocks each, a
-// marker in every stream block.
-ig::ImageSpec dense_spec(int64_t mib) {
-  ig::ImageSpec spec;
-  spec.first_sector = ig::kSearchStartSector + 130;
-  spec.run = 4;
-  int64_t blocks = mib * 16;
-  for (int64_t n = 0; n * 64 < blocks; ++n) {
-    ig::Recording r;
-    r.channel = static_cast<uint8_t>(1 + n % 4);
-    r.time = {26, 6, 1, static_cast<uint8_t>(n / 240 % 24), static_cast<uint8_t>(n / 4 % 60),
-              static_cast<uint8_t>(n % 4)};
-    r.blocks = 64;
-    spec.recordings.push_back(r);
-  }
-  spec.sectors = spec.first_sector + blocks * ig::kBlockSectors;
-  return spec;
-}
-
 std::string time_text(const ig::RecordTime& t) {
   char s[64];
   std::snprintf(s, sizeof s, "20%02u-%02u-%02u %02u-%02u-%02u", t[0], t[1], t[2], t[3], t[4], t[5]);
@@ -102,7 +83,7 @@ int run(const std::vector<std::string>& args) {
   }
   if (out.empty()) throw std::invalid_argument("no output file");
 
-  ig::ImageSpec spec = dense > 0 ? dense_spec(dense) : ig::sample_spec();
+  ig::ImageSpec spec = dense > 0 ? ig::dense_spec(dense) : ig::sample_spec();
   for (auto& r : spec.recordings) {
     if (no_signature) r.header = false;
     // Damage goes into the second stream block of every recording long enough.
