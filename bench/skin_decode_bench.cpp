@@ -5,10 +5,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "skin/data/archive.h"
+#include "skin/data/skin_loader.h"
 
 namespace {
 
@@ -87,6 +90,27 @@ void BM_SkinEncode(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * unpacked_size());
 }
 BENCHMARK(BM_SkinEncode)->Unit(benchmark::kMillisecond);
+
+
+// Our own committed skin, the one the program carries: unpack it, read the
+// archive and its description, load the bitmaps and build every element.
+void BM_LoadOurSkin(benchmark::State& state) {
+  std::ifstream in(std::string(CLIPSALVAGE_ASSETS_DIR) + "/clipsalvage.skin", std::ios::binary);
+  const Bytes stream((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (stream.size() < 4) {
+    state.SkipWithError("assets/clipsalvage.skin is missing");
+    return;
+  }
+  for (auto _ : state) {
+    auto elements = clip::skin::load_skin_stream(stream);
+    if (!elements) {
+      state.SkipWithError("our skin was rejected");
+      return;
+    }
+    benchmark::DoNotOptimize(elements);
+  }
+}
+BENCHMARK(BM_LoadOurSkin)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
