@@ -163,21 +163,21 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     std::vector<Case> cases;
     for (bool headers : {true, false}) {
-      ig::ImageSpec spec = ig::dense_spec(mib, headers);
+      ig::ImageSpec plan = ig::dense_spec(mib, headers);
       std::string path = (dir / (headers ? "dense.img" : "no-signature.img")).string();
-      if (!fs::exists(path) || static_cast<int64_t>(fs::file_size(path)) != spec.sectors * 512) {
+      if (!fs::exists(path) || static_cast<int64_t>(fs::file_size(path)) != plan.sectors * 512) {
         auto t = Clock::now();
-        ig::ImageFile file(path, spec.sectors);
-        ig::write_recordings(spec, file);
+        ig::ImageFile file(path, plan.sectors);
+        ig::write_recordings(plan, file);
         file.close();
         std::printf("made %s in %.1f s\n", path.c_str(), seconds_since(t));
       }
       if (headers) {
-        cases.push_back({"signature after the search start, dense recordings to the end", path, spec.sectors,
-                         {{ig::kSearchStartSector, spec.sectors}}});
+        cases.push_back({"signature after the search start, dense recordings to the end", path, plan.sectors,
+                         {{ig::kSearchStartSector, plan.sectors}}});
       } else {
-        cases.push_back({"no signature: search to the end, then the pass from sector 0", path, spec.sectors,
-                         {{ig::kSearchStartSector, spec.sectors}, {0, spec.sectors}}});
+        cases.push_back({"no signature: search to the end, then the pass from sector 0", path, plan.sectors,
+                         {{ig::kSearchStartSector, plan.sectors}, {0, plan.sectors}}});
       }
     }
     std::printf("peak RSS after making the images: %ld MiB\n", peak_rss_mib());

@@ -11,22 +11,22 @@ Window::~Window() {
   if (HWND hwnd = hwnd_.get()) SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
 }
 
-bool Window::create(const WindowSpec& spec) {
+bool Window::create(const WindowSpec& plan) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW existing{sizeof(existing)};
-  if (!GetClassInfoExW(instance, spec.class_name.c_str(), &existing)) {
+  if (!GetClassInfoExW(instance, plan.class_name.c_str(), &existing)) {
     WNDCLASSEXW wc{sizeof(wc)};
-    wc.style = spec.class_style;
+    wc.style = plan.class_style;
     wc.lpfnWndProc = &Window::proc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-    wc.hbrBackground = spec.background;
-    wc.lpszClassName = spec.class_name.c_str();
+    wc.hbrBackground = plan.background;
+    wc.lpszClassName = plan.class_name.c_str();
     if (!RegisterClassExW(&wc)) return false;
   }
-  HWND hwnd = CreateWindowExW(spec.ex_style, spec.class_name.c_str(), spec.text.c_str(), spec.style,
-                              spec.bounds.left, spec.bounds.top, spec.bounds.right, spec.bounds.bottom,
-                              spec.parent, nullptr, instance, this);
+  HWND hwnd = CreateWindowExW(plan.ex_style, plan.class_name.c_str(), plan.text.c_str(), plan.style,
+                              plan.bounds.left, plan.bounds.top, plan.bounds.right, plan.bounds.bottom,
+                              plan.parent, nullptr, instance, this);
   return hwnd != nullptr;
 }
 

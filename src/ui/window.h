@@ -42,7 +42,7 @@ class Window {
 
   // Registers the class on first use and creates the window. False when
   // Windows refuses either; GetLastError tells why.
-  bool create(const WindowSpec& spec);
+  bool create(const WindowSpec& plan);
 
   // Null before create() and after the window is destroyed.
   HWND hwnd() const noexcept { return hwnd_.get(); }

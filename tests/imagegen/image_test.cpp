@@ -84,16 +84,16 @@ TEST(VideoFeed, HandsOutWholeUnitsWithinBudgetAndStartsOver) {
 }
 
 TEST(Recordings, ChannelsTakeTurnsAndOneChannelsRecordingsFollowEachOther) {
-  ig::ImageSpec spec;
-  spec.first_sector = 8'000'130;
-  spec.sectors = spec.first_sector + 100 * 128;
-  spec.run = 2;
-  spec.recordings = {recording(1, 3), recording(2, 4), recording(1, 2, 5)};
+  ig::ImageSpec plan;
+  plan.first_sector = 8'000'130;
+  plan.sectors = plan.first_sector + 100 * 128;
+  plan.run = 2;
+  plan.recordings = {recording(1, 3), recording(2, 4), recording(1, 2, 5)};
   MemorySink sink;
-  auto placed = ig::write_recordings(spec, sink);
+  auto placed = ig::write_recordings(plan, sink);
   ASSERT_EQ(placed.size(), 3u);
   // Turns of two blocks: ch1 ch1 ch2 ch2 | ch1 (end of rec 0) ch1 (rec 2) ch2 ch2 | ch1
-  const int64_t f = spec.first_sector;
+  const int64_t f = plan.first_sector;
   EXPECT_EQ(placed[0].block_sectors, (std::vector<int64_t>{f, f + 128, f + 512}));
   EXPECT_EQ(placed[1].block_sectors, (std::vector<int64_t>{f + 256, f + 384, f + 768, f + 896}));
   EXPECT_EQ(placed[2].block_sectors, (std::vector<int64_t>{f + 640, f + 1024}));
@@ -108,13 +108,13 @@ TEST(Recordings, ChannelsTakeTurnsAndOneChannelsRecordingsFollowEachOther) {
 }
 
 TEST(Recordings, EndOfImageCutsTheLastBlockAndDropsTheRest) {
-  ig::ImageSpec spec;
-  spec.first_sector = 0;
-  spec.sectors = 2 * 128 + 1;  // the third block has one sector
-  spec.recordings = {recording(3, 6)};
-  spec.recordings[0].header = false;
+  ig::ImageSpec plan;
+  plan.first_sector = 0;
+  plan.sectors = 2 * 128 + 1;  // the third block has one sector
+  plan.recordings = {recording(3, 6)};
+  plan.recordings[0].header = false;
   MemorySink sink;
-  auto placed = ig::write_recordings(spec, sink);
+  auto placed = ig::write_recordings(plan, sink);
   EXPECT_EQ(placed[0].block_sectors, (std::vector<int64_t>{0, 128, 256}));
   EXPECT_EQ(placed[0].block_bytes, (std::vector<std::size_t>{65536, 65536, 512}));
   ASSERT_EQ(sink.blocks.at(256).size(), 512u);
@@ -132,15 +132,15 @@ TEST(Recordings, ClipNamesUseAtLeastTwoDigitsPerField) {
 TEST(SampleImage, IsSparseLargerThanTheSearchStartAndHoldsItsBlocks) {
   fs::path dir = temp_dir();
   fs::path image = dir / "sample.img";
-  ig::ImageSpec spec = ig::sample_spec();
+  ig::ImageSpec plan = ig::sample_spec();
   std::vector<ig::PlacedRecording> placed;
   {
-    ig::ImageFile file(image.string(), spec.sectors);
-    placed = ig::write_recordings(spec, file);
+    ig::ImageFile file(image.string(), plan.sectors);
+    placed = ig::write_recordings(plan, file);
     file.close();
   }
   EXPECT_EQ(placed.front().block_sectors.front(), 8'000'130);
-  EXPECT_EQ(static_cast<int64_t>(fs::file_size(image)), spec.sectors * 512);
+  EXPECT_EQ(static_cast<int64_t>(fs::file_size(image)), plan.sectors * 512);
   EXPECT_GT(fs::file_size(image), 4'096'000'000u);
   struct stat st {};
   ASSERT_EQ(::stat(image.c_str(), &st), 0);
@@ -150,7 +150,7 @@ TEST(SampleImage, IsSparseLargerThanTheSearchStartAndHoldsItsBlocks) {
   // before the first block reads as zeros.
   std::ifstream in(image, std::ios::binary);
   MemorySink expected;
-  ig::write_recordings(spec, expected);
+  ig::write_recordings(plan, expected);
   for (const auto& [sector, bytes] : expected.blocks) {
     ig::Bytes got(bytes.size());
     in.seekg(sector * 512);
@@ -167,13 +167,13 @@ TEST(SampleImage, IsSparseLargerThanTheSearchStartAndHoldsItsBlocks) {
 // A recovered clip is its blocks' bytes in reading order, header included;
 // the decoder must play it, skipping the recorder's bytes.
 TEST(SampleImage, EveryRecordingDecodesAsH264) {
-  ig::ImageSpec spec = ig::sample_spec();
+  ig::ImageSpec plan = ig::sample_spec();
   // Damaged markers too: at the start, at the end, a non-digit character.
-  spec.recordings[0].damaged[2] = {.channel_char = '0', .place = ig::MarkerPlace::position0};
-  spec.recordings[0].damaged[3] = {.channel_char = '0', .place = ig::MarkerPlace::block_end};
-  spec.recordings[1].damaged[2] = {.channel_char = 'x', .second_channel_char = '1'};
+  plan.recordings[0].damaged[2] = {.channel_char = '0', .place = ig::MarkerPlace::position0};
+  plan.recordings[0].damaged[3] = {.channel_char = '0', .place = ig::MarkerPlace::block_end};
+  plan.recordings[1].damaged[2] = {.channel_char = 'x', .second_channel_char = '1'};
   MemorySink sink;
-  auto placed = ig::write_recordings(spec, sink);
+  auto placed = ig::write_recordings(plan, sink);
   ASSERT_EQ(placed.size(), 9u);
   fs::path dir = temp_dir();
   for (const auto& p : placed) {

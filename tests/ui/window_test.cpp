@@ -17,11 +17,11 @@ static_assert(std::is_nothrow_move_constructible_v<ui::unique_hwnd>);
 constexpr UINT kProbe = WM_APP + 1;
 
 ui::WindowSpec test_spec() {
-  ui::WindowSpec spec;
-  spec.class_name = L"ClipSalvageTestWindow";
-  spec.text = L"test";
-  spec.bounds = {10, 10, 300, 200};
-  return spec;
+  ui::WindowSpec plan;
+  plan.class_name = L"ClipSalvageTestWindow";
+  plan.text = L"test";
+  plan.bounds = {10, 10, 300, 200};
+  return plan;
 }
 
 TEST(Window, CreatesRealWindowThatKeepsChineseText) {

@@ -65,27 +65,27 @@ std::string clip_name(int channel, const RecordTime& time) {
   return name + ".264";
 }
 
-std::vector<PlacedRecording> write_recordings(const ImageSpec& spec, BlockSink& sink) {
+std::vector<PlacedRecording> write_recordings(const ImageSpec& plan, BlockSink& sink) {
   std::vector<PlacedRecording> placed;
   // One queue of recordings per channel, channels in order of first appearance.
   std::vector<uint8_t> channels;
   std::map<uint8_t, std::deque<std::size_t>> queues;
-  for (std::size_t i = 0; i < spec.recordings.size(); ++i) {
-    uint8_t ch = spec.recordings[i].channel;
+  for (std::size_t i = 0; i < plan.recordings.size(); ++i) {
+    uint8_t ch = plan.recordings[i].channel;
     if (!queues.count(ch)) channels.push_back(ch);
     queues[ch].push_back(i);
-    placed.push_back({spec.recordings[i], {}, {}});
+    placed.push_back({plan.recordings[i], {}, {}});
   }
 
   std::map<std::size_t, VideoFeed> feeds;  // by recording
-  int64_t sector = spec.first_sector;
+  int64_t sector = plan.first_sector;
   bool any = true;
   while (any) {
     any = false;
     for (uint8_t ch : channels) {
       auto& queue = queues[ch];
-      for (int n = 0; n < spec.run && !queue.empty(); ++n) {
-        if (sector >= spec.sectors) return placed;
+      for (int n = 0; n < plan.run && !queue.empty(); ++n) {
+        if (sector >= plan.sectors) return placed;
         any = true;
         std::size_t index = queue.front();
         PlacedRecording& rec = placed[index];
@@ -93,11 +93,11 @@ std::vector<PlacedRecording> write_recordings(const ImageSpec& spec, BlockSink& 
         int k = static_cast<int>(rec.block_sectors.size());
         // The end of the image cuts a block as the recorder wrote it.
         std::size_t valid = static_cast<std::size_t>(
-            std::min<int64_t>(kBlockSectors, spec.sectors - sector) * kSectorBytes);
+            std::min<int64_t>(kBlockSectors, plan.sectors - sector) * kSectorBytes);
 
         // Each recording plays the stream from its start.
         auto feed = feeds.try_emplace(index, sample_video()).first;
-        Bytes video = feed->second.next(spec.video_per_block);
+        Bytes video = feed->second.next(plan.video_per_block);
 
         Bytes block;
         if (k == 0 && r.header) {
@@ -124,9 +124,9 @@ std::vector<PlacedRecording> write_recordings(const ImageSpec& spec, BlockSink& 
 }
 
 ImageSpec sample_spec() {
-  ImageSpec spec;
-  spec.first_sector = kSearchStartSector + 130;
-  spec.run = 2;
+  ImageSpec plan;
+  plan.first_sector = kSearchStartSector + 130;
+  plan.run = 2;
   // Channel 1 records three times, channels 2 to 4 twice; the recordings
   // last 12 to 40 blocks, so the clip list shows sizes of 0 to 2 MB.
   const int lengths[4][3] = {{40, 18, 25}, {17, 33, 0}, {12, 20, 0}, {24, 16, 0}};
@@ -139,19 +139,19 @@ ImageSpec sample_spec() {
       r.time = {26, 5, 20, static_cast<uint8_t>(8 + i), static_cast<uint8_t>(15 * ch),
                 static_cast<uint8_t>(7 * ch + i)};
       r.blocks = blocks;
-      spec.recordings.push_back(r);
+      plan.recordings.push_back(r);
     }
   }
   int total = 0;
-  for (const auto& r : spec.recordings) total += r.blocks;
-  spec.sectors = spec.first_sector + int64_t{total} * kBlockSectors;
-  return spec;
+  for (const auto& r : plan.recordings) total += r.blocks;
+  plan.sectors = plan.first_sector + int64_t{total} * kBlockSectors;
+  return plan;
 }
 
 ImageSpec dense_spec(int64_t mib, bool headers) {
-  ImageSpec spec;
-  spec.first_sector = kSearchStartSector + 130;
-  spec.run = 4;
+  ImageSpec plan;
+  plan.first_sector = kSearchStartSector + 130;
+  plan.run = 4;
   const int64_t blocks = mib * 16;
   for (int64_t n = 0; n * 64 < blocks; ++n) {
     Recording r;
@@ -160,10 +160,10 @@ ImageSpec dense_spec(int64_t mib, bool headers) {
               static_cast<uint8_t>(n % 4)};
     r.blocks = 64;
     r.header = headers;
-    spec.recordings.push_back(r);
+    plan.recordings.push_back(r);
   }
-  spec.sectors = spec.first_sector + blocks * kBlockSectors;
-  return spec;
+  plan.sectors = plan.first_sector + blocks * kBlockSectors;
+  return plan;
 }
 
 }  // namespace clip::imagegen

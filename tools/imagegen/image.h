@@ -71,7 +71,7 @@ class BlockSink {
 
 // Writes the recordings' blocks into `sink`. Blocks at or past the image's end
 // are left out; a block cut by the end is written as far as it goes.
-std::vector<PlacedRecording> write_recordings(const ImageSpec& spec, BlockSink& sink);
+std::vector<PlacedRecording> write_recordings(const ImageSpec& plan, BlockSink& sink);
 
 // The clip name a scanner gives a recording: "ch0000000000000" + channel +
 // "-" + the six time bytes, each at least two digits and followed by "-",

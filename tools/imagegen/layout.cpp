@@ -67,15 +67,15 @@ Bytes header_block(uint8_t channel_byte, const RecordTime& time, std::span<const
   return b;
 }
 
-std::size_t marker_offset(const StreamBlockSpec& spec) {
-  switch (spec.place) {
+std::size_t marker_offset(const StreamBlockSpec& plan) {
+  switch (plan.place) {
     case MarkerPlace::normal:
     case MarkerPlace::none:
       return kDefaultMarkerPos;
     case MarkerPlace::block_end:
-      return spec.valid - kMarker.size();
+      return plan.valid - kMarker.size();
     case MarkerPlace::edge_last_classic:
-      return spec.valid - 9;
+      return plan.valid - 9;
     case MarkerPlace::position0:
       return 0;
     case MarkerPlace::position1:
@@ -84,17 +84,17 @@ std::size_t marker_offset(const StreamBlockSpec& spec) {
   return kDefaultMarkerPos;
 }
 
-Bytes stream_block(const StreamBlockSpec& spec, std::span<const uint8_t> video) {
-  if (spec.valid < kStreamVideoOffset + kTailReserve || spec.valid > kBlockBytes) {
+Bytes stream_block(const StreamBlockSpec& plan, std::span<const uint8_t> video) {
+  if (plan.valid < kStreamVideoOffset + kTailReserve || plan.valid > kBlockBytes) {
     throw std::invalid_argument("bad valid length");
   }
   Bytes b(kBlockBytes, kFill);
-  switch (spec.place) {
+  switch (plan.place) {
     case MarkerPlace::position0:
     case MarkerPlace::position1:
       // The block begins inside the marker, not with a start code: its first
       // bytes extend the filler unit of the block before it.
-      put_marker(b, marker_offset(spec), spec.channel_char);
+      put_marker(b, marker_offset(plan), plan.channel_char);
       put_start(b, 8, kSkippedNal);
       break;
     case MarkerPlace::none:
@@ -102,14 +102,14 @@ Bytes stream_block(const StreamBlockSpec& spec, std::span<const uint8_t> video) 
       break;
     default:
       put_start(b, 0, kSkippedNal);
-      if (spec.place == MarkerPlace::normal) put_marker(b, kDefaultMarkerPos, spec.channel_char);
+      if (plan.place == MarkerPlace::normal) put_marker(b, kDefaultMarkerPos, plan.channel_char);
       break;
   }
-  if (spec.second_channel_char != 0) put_marker(b, kSecondMarkerPos, spec.second_channel_char);
+  if (plan.second_channel_char != 0) put_marker(b, kSecondMarkerPos, plan.second_channel_char);
   // Markers at the end lie inside the filler unit, after the video.
-  put_video(b, kStreamVideoOffset, spec.valid - kTailReserve, video);
-  if (spec.place == MarkerPlace::block_end || spec.place == MarkerPlace::edge_last_classic) {
-    put_marker(b, marker_offset(spec), spec.channel_char);
+  put_video(b, kStreamVideoOffset, plan.valid - kTailReserve, video);
+  if (plan.place == MarkerPlace::block_end || plan.place == MarkerPlace::edge_last_classic) {
+    put_marker(b, marker_offset(plan), plan.channel_char);
   }
   return b;
 }

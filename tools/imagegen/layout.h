@@ -75,11 +75,11 @@ struct StreamBlockSpec {
 };
 
 // A stream block carrying `video` (whole NAL units with start codes).
-Bytes stream_block(const StreamBlockSpec& spec, std::span<const uint8_t> video);
+Bytes stream_block(const StreamBlockSpec& plan, std::span<const uint8_t> video);
 
-// Offset of the marker that stream_block() places for `spec` (the first one
+// Offset of the marker that stream_block() places for `plan` (the first one
 // when there are two); meaningless for MarkerPlace::none.
-std::size_t marker_offset(const StreamBlockSpec& spec);
+std::size_t marker_offset(const StreamBlockSpec& plan);
 
 // The marker character of a channel counted from 1 (1 -> '0', 10 -> '9').
 char channel_char_of(int channel);

@@ -38,10 +38,10 @@ std::string time_text(const ig::RecordTime& t) {
   return s;
 }
 
-void write_manifest(const std::string& path, const ig::ImageSpec& spec,
+void write_manifest(const std::string& path, const ig::ImageSpec& plan,
                     const std::vector<ig::PlacedRecording>& placed) {
   std::ofstream out(path, std::ios::binary);
-  out << "{\"sectors\": " << spec.sectors << ", \"recordings\": [";
+  out << "{\"sectors\": " << plan.sectors << ", \"recordings\": [";
   const char* sep = "\n";
   for (const auto& p : placed) {
     const auto& r = p.recording;
@@ -83,8 +83,8 @@ int run(const std::vector<std::string>& args) {
   }
   if (out.empty()) throw std::invalid_argument("no output file");
 
-  ig::ImageSpec spec = dense > 0 ? ig::dense_spec(dense) : ig::sample_spec();
-  for (auto& r : spec.recordings) {
+  ig::ImageSpec plan = dense > 0 ? ig::dense_spec(dense) : ig::sample_spec();
+  for (auto& r : plan.recordings) {
     if (no_signature) r.header = false;
     // Damage goes into the second stream block of every recording long enough.
     if (r.blocks > 3) {
@@ -99,9 +99,9 @@ int run(const std::vector<std::string>& args) {
       if (bad_char || at_end || at_start) r.damaged[2] = s;
     }
   }
-  spec.sectors -= truncate;
-  ig::ImageFile file(out, spec.sectors);
-  auto placed = ig::write_recordings(spec, file);
+  plan.sectors -= truncate;
+  ig::ImageFile file(out, plan.sectors);
+  auto placed = ig::write_recordings(plan, file);
   if (early_signature) {
     // A header block before the search start, which a scan never sees.
     ig::Recording r;
@@ -114,7 +114,7 @@ int run(const std::vector<std::string>& args) {
     ig::write_recordings(early, file);
   }
   file.close();
-  if (!manifest.empty()) write_manifest(manifest, spec, placed);
+  if (!manifest.empty()) write_manifest(manifest, plan, placed);
   return 0;
 }
 
