@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -76,6 +77,18 @@ class TSkinData {
 
   // Where the old-version message goes; the application shows a message box.
   SkinNotifier notifier;
+
+  // Asked for each top-level window before it is skinned, with the window's
+  // class name; clearing do_skin leaves the window standard.
+  std::function<void(TSkinData& sender, std::string_view class_name, bool& do_skin)> OnFormSkin;
+  // Fired after each deferred activate, deactivate or refresh.
+  std::function<void(TSkinData& sender)> OnSkinChanged;
+  void NotifySkinChanged() {
+    if (OnSkinChanged) OnSkinChanged(*this);
+  }
+  // Whether window skins paint the non-client area; a window skin clears it
+  // only for the length of one of its own repaints.
+  bool frame_painting = true;
 
   bool not_ready() const { return not_ready_; }
   const std::vector<uint8_t>& skin_stream() const { return stream_; }

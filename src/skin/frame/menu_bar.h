@@ -1,0 +1,82 @@
+// TMenuBarSkin: the painted menu bar of a skinned window. It copies the
+// window's top-level menu items into TMenuBtn objects, takes the menu off the
+// window (Windows then draws no bar) and paints the items into the strip the
+// frame reserves below the caption. Clicking an item, or its access key with
+// Alt, opens the item's drop-down below it; while a drop-down is open a
+// message-filter hook moves between the bar's items on the arrow keys and
+// the mouse, as a native bar does. The menu handle goes back to the window
+// when the bar is destroyed or restore_menu() is called.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "skin/frame/nc_object.h"
+
+namespace ui {
+class Menu;
+}
+
+namespace clip::skin {
+
+class TMenuBarSkin;
+
+class TMenuBtn : public TNCObject {
+ public:
+  TMenuBtn(FrameHost& owner, TMenuBarSkin& bar, int index);
+  void Paint() override;
+
+  int index;
+  std::wstring caption;  // "&" marks the access key
+  bool item_enabled = true;
+  HMENU submenu = nullptr;
+  UINT command = 0;
+
+ private:
+  TMenuBarSkin* bar_;
+};
+
+class TMenuBarSkin {
+ public:
+  // main_menu: the form's menu object when the window belongs to a form
+  // (captions of owner-drawn items come from it), else nullptr.
+  TMenuBarSkin(FrameHost& owner, ui::Menu* main_menu);
+  ~TMenuBarSkin();  // gives the menu back to the window
+  TMenuBarSkin(const TMenuBarSkin&) = delete;
+  TMenuBarSkin& operator=(const TMenuBarSkin&) = delete;
+
+  // Items from the window's menu; takes the menu off the window.
+  void BuildFromWindowMenu();
+  // Puts the remembered menu back on the window (SetMenu) and forgets it.
+  void restore_menu();
+  HMENU menu_handle() const noexcept { return menu_; }
+
+  // Paints the bar and lays the items out; bar is in window coordinates.
+  void PaintMenuBar(HDC dc, const RECT& bar);
+  TMenuBtn* FindMenuItemAt(POINT window_point) const;
+  // Posts the item's command; tracks its drop-down until it closes. False
+  // for an item without a drop-down.
+  bool OpenMenuItem(TMenuBtn& item);
+  // The first enabled item whose access key is ch, regardless of case.
+  TMenuBtn* FindMenuAccelerator(wchar_t ch) const;
+  // Posts the click that opens item's drop-down (as the navigation does).
+  void post_click(const TMenuBtn& item) const;
+
+  const std::vector<std::unique_ptr<TMenuBtn>>& items() const noexcept { return items_; }
+  const RECT& bar_rect() const noexcept { return bar_; }
+
+ private:
+  friend class TMenuBtn;
+  FrameHost* owner_;
+  ui::Menu* main_menu_;
+  std::vector<std::unique_ptr<TMenuBtn>> items_;
+  RECT bar_{0, 0, 0, 0};
+  HMENU menu_ = nullptr;
+  struct Background;
+  std::unique_ptr<Background> background_;  // the bar as last painted, without captions
+};
+
+}  // namespace clip::skin

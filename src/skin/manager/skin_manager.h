@@ -1,0 +1,131 @@
+// TSkinManager: the one object per process that decides which top-level
+// windows are skinned. A WH_CBT hook on the GUI thread sees windows being
+// created, activated and destroyed; each qualifying top-level window gets a
+// window skin on its first activation. The skin data components enrol here,
+// and their activate, deactivate and refresh requests run a little later from
+// a timer, so no property change alters a window from inside its own window
+// procedure.
+//
+// Ownership: the manager owns every window skin (its list holds them);
+// forms and everything else hold non-owning pointers found through
+// FindWindowSkin. A window skin whose window was destroyed marks itself
+// finished and is freed by the next purge.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "skin/data/skin_data.h"
+
+namespace ui {
+class Form;
+}
+
+namespace clip::skin {
+
+// The skin query message: a skinned window answers it with 1.
+inline constexpr UINT kSkinQueryMessage = 0x3504;
+// Posted to a window right after a window skin was attached (lParam 1000).
+inline constexpr UINT kSkinStartMessage = 0x3503;
+inline constexpr UINT kSkinRepaintMessage = 0x3502;
+inline constexpr UINT kSkinRefreshMessage = 0x3401;
+
+// What the manager asks of a window skin; TFormSkin implements it.
+class WindowSkin {
+ public:
+  enum State { attached = 0, skinned = 1, recolouring = 3, destroying = 4, resizing = 5, finished = 6 };
+  virtual ~WindowSkin() = default;
+  virtual HWND handle() const = 0;
+  virtual int skin_state() const = 0;
+  virtual TSkinData* skin_data() const = 0;
+  virtual bool is_mdi_child() const = 0;
+  // Gives the window back its standard frame, styles, menu and region.
+  virtual void UnskinWindow() = 0;
+  // Re-reads the skin data and recomputes the frame layout.
+  virtual void reload() = 0;
+  virtual void repaint() = 0;
+  virtual void set_mdi_maximized(bool maximized) = 0;
+};
+
+// Makes and attaches a window skin for hwnd (form is its form object, or
+// nullptr for a plain window such as a dialog); nullptr when none could be
+// attached. The frame library registers the real one.
+using WindowSkinFactory = std::function<std::unique_ptr<WindowSkin>(HWND hwnd, ui::Form* form, TSkinData& data)>;
+
+class TSkinManager {
+ public:
+  enum Action { kActivate = 1, kDeactivate = 2, kRefresh = 3, kPurge = 6 };
+  static constexpr UINT kDeferInterval = 250;
+
+  // The process's manager, created on first use by enrolment; nullptr before.
+  static TSkinManager* instance();
+  static TSkinManager& create();
+  // Removes the hook and every window skin; the program's end calls it.
+  static void destroy();
+
+  void set_window_skin_factory(WindowSkinFactory factory);
+
+  void AddSkinData(TSkinData& data);
+  void RemoveSkinData(TSkinData& data);
+  const std::vector<TSkinData*>& skin_data() const noexcept { return skin_data_; }
+
+  void InstallHook();
+  void RemoveHook();
+  bool hook_installed() const noexcept { return hook_ != nullptr; }
+
+  void Request(int action, UINT interval);
+  void set_pending(TSkinData* data) { pending_data_ = data; }
+
+  bool SkinWindow(HWND hwnd);
+  void SkinForm(ui::Form& form);
+  WindowSkin* FindWindowSkin(HWND hwnd) const;
+  void PurgeWindowSkins();
+  size_t window_skin_count() const noexcept { return window_skins_.size(); }
+
+  TSkinData* ChooseSkinData(HWND hwnd) const;
+  bool AskFormSkin(std::string_view class_name) const;
+  void ReloadAll();
+
+  void SetMdiMaximized(bool value);
+  bool mdi_maximized() const noexcept { return mdi_maximized_; }
+  int CountMdiChildSkins() const;
+
+  bool active() const noexcept { return active_; }
+  int activation_count() const noexcept { return activation_count_; }
+  bool menu_bar_menu_open() const noexcept { return menu_bar_menu_open_; }
+  void set_menu_bar_menu_open(bool open) { menu_bar_menu_open_ = open; }
+
+  // The deferred action, as the timer runs it (tests call it directly).
+  void run_pending_action();
+
+ private:
+  TSkinManager();
+  ~TSkinManager();
+  static LRESULT CALLBACK cbt_proc(int code, WPARAM wparam, LPARAM lparam);
+  static void CALLBACK timer_proc(HWND, UINT, UINT_PTR, DWORD);
+
+  HHOOK hook_ = nullptr;
+  UINT_PTR timer_ = 0;
+  UINT interval_ = kDeferInterval;
+  std::vector<std::unique_ptr<WindowSkin>> window_skins_;
+  std::vector<TSkinData*> skin_data_;
+  WindowSkinFactory factory_;
+  bool active_ = false;
+  bool scanning_ = false;
+  int activation_count_ = 0;
+  bool menu_bar_menu_open_ = false;
+  bool mdi_maximized_ = false;
+  int pending_action_ = 0;
+  TSkinData* pending_data_ = nullptr;
+};
+
+// The skin data's enrolment (its Loaded step) and its Active writer, which
+// go through the manager. owner is the form the skin data sits on.
+void Loaded(TSkinData& data, ui::Form* owner);
+void SetActive(TSkinData& data, bool value);
+
+}  // namespace clip::skin
