@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,7 +40,7 @@ std::string time_text(const ig::RecordTime& t) {
 
 void write_manifest(const std::string& path, const ig::ImageSpec& plan,
                     const std::vector<ig::PlacedRecording>& placed) {
-  std::ofstream out(path, std::ios::binary);
+  std::ostringstream out;
   out << "{\"sectors\": " << plan.sectors << ", \"recordings\": [";
   const char* sep = "\n";
   for (const auto& p : placed) {
@@ -56,7 +56,15 @@ void write_manifest(const std::string& path, const ig::ImageSpec& plan,
     sep = ",\n";
   }
   out << "\n]}\n";
-  if (!out) throw std::runtime_error("cannot write " + path);
+  const std::string text = out.str();
+  // The path is UTF-8; Windows opens it by its UTF-16 form.
+#ifdef _WIN32
+  FILE* file = _wfopen(reinterpret_cast<const wchar_t*>(clip::utf8_to_utf16(path).c_str()), L"wb");
+#else
+  FILE* file = std::fopen(path.c_str(), "wb");
+#endif
+  const bool written = file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if ((file && std::fclose(file) != 0) || !written) throw std::runtime_error("cannot write " + path);
 }
 
 int run(const std::vector<std::string>& args) {
