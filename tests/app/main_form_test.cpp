@@ -691,6 +691,10 @@ TEST(AboutForm, TextsPlacesAndLinks) {
   EXPECT_EQ(form->SpeedButton1->width(), 73);
   EXPECT_EQ(form->Image1->width(), 201);
   EXPECT_EQ(form->Image1->height(), 153);
+  // The row of name, links and button: each text ends before the next begins.
+  EXPECT_LE(form->Label11->bounds().right, form->Label12->bounds().left);
+  EXPECT_LE(form->Label12->bounds().right, form->Label13->bounds().left);
+  EXPECT_LE(form->Label13->bounds().right, form->SpeedButton1->bounds().left);
 
   // Clicks reach the windowless controls through the form's window.
   auto click = [&](ui::Control* c) {
@@ -704,7 +708,7 @@ TEST(AboutForm, TextsPlacesAndLinks) {
   click(form->Label13);
   ASSERT_EQ(opened.size(), 3u);
   EXPECT_EQ(opened[0], opened[1]) << "the logo and the first link open the same address";
-  EXPECT_EQ(opened[0].second, "http://www.morvane.example/");
+  EXPECT_EQ(opened[0].second, "http://morvane.example/");
   EXPECT_EQ(opened[2], (std::pair<std::string, std::string>{"open", "http://support.morvane.example/"}));
 
   form->show();
