@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "ui/resources.h"
 #include "ui/wide.h"
 
 namespace app {
@@ -35,6 +36,7 @@ TForm2::TForm2(ui::Component* owner) : ui::Form(owner, "Form2") {
   Image1 = make<ui::Image>("Image1");
   Image1->set_bounds(kLogo.left, kLogo.top, kLogo.right - kLogo.left, kLogo.bottom - kLogo.top);
   Image1->cursor = IDC_ARROW;
+  Image1->picture = ui::load_jpeg_resource(L"LOGO");
   Image1->OnClick = [this] { Image1Click(); };
   Image1->set_parent(this);
   ui::Label** slots[] = {&Label1, &Label7, &Label8, &Label9, &Label10, &Label11, &Label12, &Label13};

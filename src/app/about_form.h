@@ -10,7 +10,7 @@ namespace app {
 
 class TForm2 : public ui::Form {
  public:
-  static constexpr const char* kFirstAddress = "http://www.morvane.example";
+  static constexpr const char* kFirstAddress = "http://morvane.example";
   static constexpr const char* kSecondAddress = "http://support.morvane.example";
 
   explicit TForm2(ui::Component* owner);

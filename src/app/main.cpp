@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/about_form.h"
+#include "app/command_line.h"
 #include "app/main_form.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
@@ -25,6 +26,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   Form1->OnAbout = [Form2] { Form2->show_modal(); };
   Form1->show();
   ShowWindow(Form1->handle(), show);
+  Form1->apply_start_options(app::parse_command_line(GetCommandLineW()));
   app.run();
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <shlobj.h>
@@ -8,12 +9,41 @@
 #include "scanner/scanner.h"
 #include "skin/data/skin_win.h"
 #include "sources/block_source.h"
+#include "ui/resources.h"
 #include "ui/wide.h"
 
 namespace app {
 
 using clip::sources::CatalogueEntry;
 using clip::sources::TDData;
+
+namespace {
+
+// The reads of a recovery pass through here: before each piece the window's
+// messages are pumped and the progress moves, and once a Stop is asked for
+// the read is refused, which ends recover_clip between two pieces. The
+// refusal looks like a vanished source to it; stopped() tells them apart.
+class StoppableSource : public clip::sources::BlockSource {
+ public:
+  StoppableSource(clip::sources::BlockSource& inner, std::function<bool(int64_t sectors)> before_read)
+      : inner_(inner), before_read_(std::move(before_read)) {}
+  int64_t sector_count() const override { return inner_.sector_count(); }
+  clip::sources::ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
+    if (stopped_ || !before_read_(count)) {
+      stopped_ = true;
+      return {0, clip::sources::ReadError::gone};
+    }
+    return inner_.read_sectors(first, count, buffer);
+  }
+  bool stopped() const noexcept { return stopped_; }
+
+ private:
+  clip::sources::BlockSource& inner_;
+  std::function<bool(int64_t)> before_read_;
+  bool stopped_ = false;
+};
+
+}  // namespace
 
 TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> probe)
     : ui::Form(owner, "Form1"), probe_(std::move(probe)) {
@@ -68,6 +98,11 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   };
 
   ImageList1 = make<ui::ImageList>("ImageList1", 16, 16);
+  // Eight 16 x 16 icons side by side; magenta is their transparent background.
+  const ui::Bitmap icons = ui::load_bitmap_resource(L"TREEICONS");
+  if (!icons.empty()) ImageList1->add_masked(icons, RGB(0xFF, 0x00, 0xFF));
+  StartTimer = make<ui::Timer>("StartTimer");
+  StartTimer->set_enabled(false);
   OpenDialog1 = make<ui::OpenDialog>("OpenDialog1");
 
   // Creation order decides the stacking: the bottom regions go up from the
@@ -79,6 +114,7 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   Image1 = make<ui::Image>("Image1");
   Image1->set_bounds(0, 0, L::kClientWidth, L::kBannerHeight);
   Image1->align = ui::Align::client;
+  Image1->picture = ui::load_jpeg_resource(L"BANNER");
   Image1->set_parent(Panel1);
 
   StatusBar1 = make<ui::StatusBar>("StatusBar1");
@@ -196,19 +232,51 @@ void TForm1::N12Click() {
   HTREEITEM group = find_group(kImageGroup);
   if (group) TreeView1->select(group);
   if (!OpenDialog1->execute(handle())) return;
-  const std::string chosen = OpenDialog1->file_name;
+  load_image(OpenDialog1->file_name);
+}
+
+HTREEITEM TForm1::load_image(const std::string& chosen) {
+  HTREEITEM group = find_group(kImageGroup);
   for (HTREEITEM node : TreeView1->flat_nodes()) {
     auto* record = static_cast<TDData*>(TreeView1->data(node));
     if (record && record->Kind == "F" && same_path(record->Path, chosen)) {
       TreeView1->select(node);
-      return;
+      return node;
     }
   }
   std::optional<CatalogueEntry> e = clip::sources::probe_image(*probe_, chosen);
   if (!e) throw std::runtime_error("Cannot open file " + chosen);
   records_.push_back(e->record);
-  TreeView1->add(group, e->caption, e->image_index, &records_.back(), true);
+  HTREEITEM node = TreeView1->add(group, e->caption, e->image_index, &records_.back(), true);
   TreeView1->expand_all();
+  return node;
+}
+
+void TForm1::apply_start_options(const StartOptions& options) {
+  ui::Application& app = ui::Application::instance();
+  if (!options.error.empty()) app.message_box(options.error, "提示", MB_OK | MB_ICONWARNING);
+  HTREEITEM first = nullptr;
+  for (const std::string& path : options.images) {
+    try {
+      HTREEITEM node = load_image(path);
+      if (!first) first = node;
+    } catch (const std::exception& error) {
+      app.handle_exception(error);
+    }
+  }
+  if (!options.scan && !options.about) return;
+  // The scan and the About window wait until the message loop runs, so the
+  // window is on screen first; the timer fires once.
+  StartTimer->set_interval(50);
+  StartTimer->OnTimer = [this, first, options] {
+    StartTimer->set_enabled(false);
+    if (options.scan) {
+      if (first) TreeView1->select(first);
+      N11Click();
+    }
+    if (options.about && OnAbout) OnAbout();
+  };
+  StartTimer->set_enabled(true);
 }
 
 void TForm1::TreeView1Change(HTREEITEM node) {
@@ -341,17 +409,41 @@ void TForm1::N16Click() {
     ~Release() { flag = false; }
   } release{busy_};
   stop_flag_ = false;
-  ProgressBar1->set_range(0, static_cast<int>(checked.size()));
+  int64_t total_sectors = 0;
+  for (int index : checked) total_sectors += rows_.at(static_cast<size_t>(ListView1->data(index))).blocks * 128;
+  const int scale = progress_scale(total_sectors);
+  ProgressBar1->set_range(0, static_cast<int>(total_sectors >> scale));
+  ProgressBar1->set_position(0);
+  int64_t read_sectors = 0;
+  StoppableSource source(*opened.source, [&](int64_t sectors) {
+    app.process_messages();
+    if (stop_flag_ || app.terminated()) return false;
+    read_sectors = std::min(total_sectors, read_sectors + sectors);
+    ProgressBar1->set_position(static_cast<int>(read_sectors >> scale));
+    return true;
+  });
   int done = 0;
   uint64_t total_bytes = 0;
   for (int index : checked) {
     app.process_messages();
     if (stop_flag_ || app.terminated()) break;
     const clip::scanner::ClipRow& row = rows_.at(static_cast<size_t>(ListView1->data(index)));
-    clip::recover::RecoverResult result = clip::recover::recover_clip(*opened.source, row, *folder);
+    clip::recover::RecoverResult result = clip::recover::recover_clip(source, row, *folder);
+    if (source.stopped()) {
+      // A clip cut short by Stop would look complete by its name: it goes.
+      if (!result.ok && !result.file.path.empty()) DeleteFileW(ui::widen(result.file.path).c_str());
+      Memo1->add_line("已停止：" + row.name + " 未恢复完，已删除不完整的文件");
+      break;
+    }
     if (!result.ok) {
+      if (result.source_gone) {
+        // The source vanished: what was written stays, marked in the log as
+        // incomplete, since it may be all that can still be had.
+        Memo1->add_line(row.name + " 不完整：" + result.file.path + " " + std::to_string(result.file.bytes) +
+                        "字节，" + result.error);
+        throw std::runtime_error(clip::scanner::kReadErrorText);
+      }
       Memo1->add_line(row.name + " 恢复失败：" + result.error);
-      if (result.source_gone) throw std::runtime_error(clip::scanner::kReadErrorText);
       continue;
     }
     std::string line = result.file.path + " " + std::to_string(result.file.bytes) + "字节 SHA-256:" + result.file.sha256;
@@ -360,7 +452,6 @@ void TForm1::N16Click() {
     Memo1->add_line(line);
     ++done;
     total_bytes += result.file.bytes;
-    ProgressBar1->set_position(done);
   }
   Memo1->add_line("恢复完成：" + std::to_string(done) + "/" + std::to_string(checked.size()) + " 个文件，共" +
                   std::to_string(total_bytes) + "字节");

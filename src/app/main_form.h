@@ -10,7 +10,9 @@
 #include "skin/data/skin_data.h"
 #include "sources/drives.h"
 #include "sources/source_record.h"
+#include "app/command_line.h"
 #include "ui/controls.h"
+#include "ui/timer.h"
 
 namespace app {
 
@@ -66,6 +68,7 @@ class TForm1 : public ui::Form {
   ui::ProgressBar* ProgressBar1;
   ui::ImageList* ImageList1;
   ui::OpenDialog* OpenDialog1;
+  ui::Timer* StartTimer;  // runs the command line's --scan / --about once shown
   ui::Menu* MainMenu1;
   ui::PopupMenu* PopupMenu1;
   ui::PopupMenu* PopupMenu2;
@@ -83,6 +86,12 @@ class TForm1 : public ui::Form {
   void N10Click();
   void N11Click();
   void N12Click();
+  // Loads an image file into the image group, or selects its node when the
+  // file is listed already; throws when the file can't be opened.
+  HTREEITEM load_image(const std::string& path);
+  // Loads the command line's images; a --scan or --about runs shortly after
+  // the message loop starts.
+  void apply_start_options(const StartOptions& options);
   void TreeView1Change(HTREEITEM node);
   void TreeView1MouseDown(UINT button, int x, int y);
 

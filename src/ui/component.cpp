@@ -326,8 +326,9 @@ GraphicControl::GraphicControl(Component* owner, std::string name) : Control(own
 
 void GraphicControl::paint(HDC dc) {
   const RECT b = bounds();
+  // Offset, not set: the DC may already be moved (an off-screen buffer).
   POINT old;
-  SetViewportOrgEx(dc, b.left, b.top, &old);
+  OffsetViewportOrgEx(dc, b.left, b.top, &old);
   const RECT area{0, 0, width(), height()};
   if (HFONT f = parent() ? parent()->font() : nullptr) SelectObject(dc, f);
   paint_self(dc, area);

@@ -101,6 +101,7 @@ class Control : public Component {
   // Sets a new colour and answers the old one, so a caller can restore it.
   unsigned swap_color(unsigned color);
 
+  // Own-class windows paint through an off-screen bitmap when set.
   bool double_buffered = false;
 
   // Properties a caller may set without knowing the control's type. False

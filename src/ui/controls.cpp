@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "ui/canvas.h"
 #include "ui/wide.h"
 
 namespace ui {
@@ -74,20 +75,36 @@ Bitmap decode_jpeg(const uint8_t* data, size_t size) {
   return result;
 }
 
+void CustomControl::paint_to(HDC dc) {
+  RECT client;
+  GetClientRect(handle(), &client);
+  Canvas canvas(dc);
+  canvas.fill_rect(client, color());
+  SetBkMode(dc, TRANSPARENT);
+  paint_graphic_children(dc);
+  if (OnPaint) OnPaint(dc);
+}
+
 LRESULT CustomControl::default_handler(Message& m) {
   if (m.msg == WM_ERASEBKGND) return 1;
   if (m.msg == WM_PAINT) {
     HWND hwnd = handle();
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(hwnd, &ps);
-    RECT client;
-    GetClientRect(hwnd, &client);
-    gdi_object<HBRUSH> brush(CreateSolidBrush(color()));
-    FillRect(dc, &client, brush.get());
-    SetBkMode(dc, TRANSPARENT);
-    paint_graphic_children(dc);
-    if (OnPaint) OnPaint(dc);
+    if (double_buffered) {
+      // Composed off screen and copied in one blit, so nothing flickers.
+      RECT client;
+      GetClientRect(hwnd, &client);
+      OffscreenBuffer buffer(dc, client);
+      paint_to(buffer.dc());
+    } else {
+      paint_to(dc);
+    }
     EndPaint(hwnd, &ps);
+    return 0;
+  }
+  if (m.msg == WM_PRINTCLIENT) {
+    paint_to(reinterpret_cast<HDC>(m.wparam));
     return 0;
   }
   return WinControl::default_handler(m);
@@ -197,17 +214,11 @@ bool Image::set_property(std::string_view name, bool value) {
 }
 
 void Image::paint_self(HDC dc, const RECT& area) {
+  // No picture (a missing resource) leaves the area as the parent painted it.
   if (picture.empty()) return;
-  HDC source = CreateCompatibleDC(dc);
-  HGDIOBJ old = SelectObject(source, picture.handle());
-  SetStretchBltMode(dc, HALFTONE);
-  SetBrushOrgEx(dc, 0, 0, nullptr);
-  if (stretch)
-    StretchBlt(dc, 0, 0, area.right, area.bottom, source, 0, 0, picture.width(), picture.height(), SRCCOPY);
-  else
-    BitBlt(dc, 0, 0, area.right, area.bottom, source, 0, 0, SRCCOPY);
-  SelectObject(source, old);
-  DeleteDC(source);
+  Canvas canvas(dc);
+  if (stretch) canvas.stretch_draw(area, picture);
+  else canvas.draw(0, 0, picture);
 }
 
 bool SpeedButton::set_property(std::string_view name, bool value) {

@@ -44,7 +44,10 @@ Bitmap decode_jpeg(const uint8_t* data, size_t size);
 class CustomControl : public WinControl {
  public:
   using WinControl::WinControl;
+  // Runs after the background and the windowless children are painted.
   std::function<void(HDC)> OnPaint;
+  // Paints the whole client area into `dc` (WM_PAINT and WM_PRINTCLIENT).
+  void paint_to(HDC dc);
 
  protected:
   LRESULT default_handler(Message& message) override;

@@ -11,6 +11,7 @@
 
 #include "app/about_form.h"
 #include "recover/recover.h"
+#include "ui/timer.h"
 #include "ui/wide.h"
 
 namespace {
@@ -48,6 +49,18 @@ class FakeProbe : public clip::sources::DriveProbe {
   }
   std::string decimal_separator() override { return "."; }
 };
+
+// Pumps messages until `done` holds or `milliseconds` pass; answers `done`.
+template <typename Done>
+bool pump_until(Done done, DWORD milliseconds) {
+  const ULONGLONG deadline = GetTickCount64() + milliseconds;
+  while (!done() && GetTickCount64() < deadline) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    if (!done()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+  return done();
+}
 
 struct Box {
   std::string text, caption;
@@ -477,6 +490,169 @@ TEST_F(MainForm, ScanOfALargeSparseImageListsItsClips) {
   DeleteFileW(ui::widen(path).c_str());
 }
 
+TEST_F(MainForm, PicturesComeFromTheProgramsResources) {
+  EXPECT_EQ(form_->Image1->picture.width(), 783);
+  EXPECT_EQ(form_->Image1->picture.height(), 523);
+  EXPECT_TRUE(form_->Image1->stretch);
+  ASSERT_EQ(form_->ImageList1->count(), 8);
+  EXPECT_EQ(TreeView_GetImageList(form_->TreeView1->handle(), TVSIL_NORMAL), form_->ImageList1->handle());
+
+  // Drawn on white, an icon keeps the white where its background was.
+  ui::Bitmap white(16, 16);
+  memset(white.bits(), 0xFF, static_cast<size_t>(white.stride()) * 16);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ old = SelectObject(dc, white.handle());
+  ImageList_Draw(form_->ImageList1->handle(), 5, dc, 0, 0, ILD_TRANSPARENT);
+  GdiFlush();
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  const uint8_t* corner = white.pixel(0, 0);
+  EXPECT_EQ(corner[0] & corner[1] & corner[2], 0xFF) << "magenta is transparent";
+  int painted = 0;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const uint8_t* p = white.pixel(x, y);
+      EXPECT_FALSE(p[0] == 0xFF && p[1] == 0 && p[2] == 0xFF) << x << "," << y;
+      if (p[0] != 0xFF || p[1] != 0xFF || p[2] != 0xFF) ++painted;
+    }
+  EXPECT_GT(painted, 20) << "the hard disk icon is drawn";
+
+  ui::Component root(nullptr, "root");
+  auto* about = root.make<app::TForm2>();
+  EXPECT_EQ(about->Image1->picture.width(), 326);
+  EXPECT_EQ(about->Image1->picture.height(), 198);
+}
+
+TEST_F(MainForm, StartOptionsLoadImagesAndScanTheFirstOnceTheLoopRuns) {
+  int64_t sectors = 0;
+  const std::string path = write_sparse_image(sectors);
+  ASSERT_FALSE(path.empty());
+  probe_->files[path] = static_cast<uint64_t>(sectors) * 512;
+  app::StartOptions options;
+  options.images = {path, "D:\\missing.img", "D:\\b.img"};
+  options.scan = true;
+  form_->apply_start_options(options);
+  // Loaded as the open dialog loads: each new one on top of the group.
+  EXPECT_EQ(texts(form_->TreeView1->children_of(group(2))), (std::vector<std::string>{"D:\\b.img", path}));
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, "Cannot open file D:\\missing.img");
+  EXPECT_EQ(form_->ListView1->row_count(), 0) << "the scan waits for the message loop";
+
+  ASSERT_TRUE(pump_until([&] { return form_->Memo1->lines().back() == "扫描完成!"; }, 20000));
+  EXPECT_EQ(form_->current_source().sectors, sectors) << "the first image was selected";
+  EXPECT_EQ(form_->ListView1->row_count(), 2);
+  EXPECT_FALSE(form_->StartTimer->enabled()) << "it runs once";
+  DeleteFileW(ui::widen(path).c_str());
+
+  app::StartOptions unknown;
+  unknown.error = "未知的选项：-x";
+  form_->apply_start_options(unknown);
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[1].text, unknown.error);
+}
+
+TEST_F(MainForm, AboutWindowIsModalOverTheMainWindow) {
+  ui::Component root(nullptr, "root");
+  auto* about = root.make<app::TForm2>();
+  about->owner_window = form_->handle();
+  ASSERT_TRUE(about->create());
+  form_->OnAbout = [about] { about->show_modal(); };
+  form_->show();
+
+  // While the window is open, a timer looks at both windows and presses the
+  // close button; a second one ends the display if that press went nowhere.
+  bool seen = false, owner_enabled = true, shown = false;
+  auto* look = root.make<ui::Timer>("Look");
+  look->set_interval(30);
+  look->OnTimer = [&] {
+    look->set_enabled(false);
+    seen = true;
+    owner_enabled = IsWindowEnabled(form_->handle()) != FALSE;
+    shown = IsWindowVisible(about->handle()) != FALSE;
+    const RECT b = about->SpeedButton1->bounds();
+    const LPARAM at = MAKELPARAM(b.left + 5, b.top + 5);
+    SendMessageW(about->handle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(about->handle(), WM_LBUTTONUP, 0, at);
+  };
+  auto* rescue = root.make<ui::Timer>("Rescue");
+  rescue->set_interval(5000);
+  bool rescued = false;
+  rescue->OnTimer = [&] {
+    rescue->set_enabled(false);
+    rescued = true;
+    about->close();
+  };
+  SendMessageW(form_->handle(), WM_COMMAND, form_->A1->id(), 0);
+  EXPECT_TRUE(seen);
+  EXPECT_FALSE(owner_enabled) << "the main window takes no input meanwhile";
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(rescued) << "the close button ended the display";
+  EXPECT_TRUE(IsWindowEnabled(form_->handle()));
+  EXPECT_FALSE(IsWindowVisible(about->handle()));
+  EXPECT_TRUE(IsWindow(about->handle()));
+}
+
+TEST_F(MainForm, RecoverShowsProgressAndStopsBetweenPieces) {
+  int64_t sectors = 0;
+  const std::string path = write_sparse_image(sectors);
+  ASSERT_FALSE(path.empty());
+  probe_->files[path] = static_cast<uint64_t>(sectors) * 512;
+  load(path);
+  form_->TreeView1->select(form_->TreeView1->children_of(group(2)).at(0));
+  SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  ASSERT_EQ(form_->ListView1->row_count(), 2);
+  ASSERT_GT(form_->row(0).blocks, 16) << "the first clip takes more than one piece";
+  form_->N8->OnClick();
+
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  const std::wstring out = std::wstring(dir) + L"clipsalvage-ui-stop";
+  CreateDirectoryW(out.c_str(), nullptr);
+  form_->choose_folder = [&] { return std::optional<std::string>(ui::narrow(out)); };
+  auto files_in_out = [&] {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((out + L"\\*.264").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(found.cFileName);
+    while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+  };
+
+  // The bar's positions as the recovery sets them; Stop is pressed (as its
+  // menu item would, from the pumped messages) once the first piece is in.
+  std::vector<int> positions;
+  bool press_stop = true;
+  form_->ProgressBar1->on(PBM_SETPOS, [&](ui::Message& m) -> std::optional<LRESULT> {
+    positions.push_back(static_cast<int>(m.wparam));
+    if (press_stop && m.wparam > 0) {
+      press_stop = false;
+      form_->N2Click();
+    }
+    return std::nullopt;
+  });
+  SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
+  EXPECT_TRUE(boxes_.empty()) << (boxes_.empty() ? "" : boxes_[0].text);
+  std::vector<std::string> lines = form_->Memo1->lines();
+  EXPECT_EQ(lines[lines.size() - 2].rfind("已停止：" + form_->row(0).name, 0), 0u) << lines[lines.size() - 2];
+  EXPECT_EQ(lines.back().rfind("恢复完成：0/2", 0), 0u) << lines.back();
+  EXPECT_TRUE(files_in_out().empty()) << "the cut-short file is removed";
+
+  // Without Stop the bar climbs to its end while both files are written.
+  positions.clear();
+  SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
+  lines = form_->Memo1->lines();
+  EXPECT_EQ(lines.back().rfind("恢复完成：2/2", 0), 0u) << lines.back();
+  ASSERT_GE(positions.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_EQ(positions.back(), form_->ProgressBar1->max());
+  EXPECT_LT(positions[1], positions.back()) << "it moves piece by piece";
+  for (const std::wstring& name : files_in_out()) DeleteFileW((out + L"\\" + name).c_str());
+  RemoveDirectoryW(out.c_str());
+  DeleteFileW(ui::widen(path).c_str());
+}
+
 TEST(ProgressScale, KeepsTheRangeWithinThirtyOneBits) {
   EXPECT_EQ(app::TForm1::progress_scale(156301488), 0);
   EXPECT_EQ(app::TForm1::progress_scale(0x7FFFFFFF), 0);
@@ -515,6 +691,10 @@ TEST(AboutForm, TextsPlacesAndLinks) {
   EXPECT_EQ(form->SpeedButton1->width(), 73);
   EXPECT_EQ(form->Image1->width(), 201);
   EXPECT_EQ(form->Image1->height(), 153);
+  // The row of name, links and button: each text ends before the next begins.
+  EXPECT_LE(form->Label11->bounds().right, form->Label12->bounds().left);
+  EXPECT_LE(form->Label12->bounds().right, form->Label13->bounds().left);
+  EXPECT_LE(form->Label13->bounds().right, form->SpeedButton1->bounds().left);
 
   // Clicks reach the windowless controls through the form's window.
   auto click = [&](ui::Control* c) {
@@ -528,7 +708,7 @@ TEST(AboutForm, TextsPlacesAndLinks) {
   click(form->Label13);
   ASSERT_EQ(opened.size(), 3u);
   EXPECT_EQ(opened[0], opened[1]) << "the logo and the first link open the same address";
-  EXPECT_EQ(opened[0].second, "http://www.morvane.example/");
+  EXPECT_EQ(opened[0].second, "http://morvane.example/");
   EXPECT_EQ(opened[2], (std::pair<std::string, std::string>{"open", "http://support.morvane.example/"}));
 
   form->show();
