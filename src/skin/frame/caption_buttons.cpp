@@ -55,6 +55,8 @@ LRESULT TFormSkin::nc_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
   const POINT screen{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
   const POINT at = ScreenToWindow(screen);
   TNCObject* object = FindTitleButton(at);
+  TMenuBtn* item = nullptr;
+  if (!object && menu_bar_) object = item = menu_bar_->FindMenuItemAt(at);
   switch (msg) {
     case WM_NCMOUSEMOVE:
       if (!active_) return 0;
@@ -68,6 +70,7 @@ LRESULT TFormSkin::nc_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
       if (object) {
         if (!active_) SetForegroundWindow(hwnd_);
         object->Press();
+        if (item) menu_bar_->OpenMenuItem(*item);
         return 0;
       }
       // A maximized window is not dragged by its caption.

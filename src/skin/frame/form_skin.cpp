@@ -141,6 +141,12 @@ bool TFormSkin::AttachToWindow(TSkinData& data) {
   face_brush_.reset(CreateSolidBrush(face & 0x80000000u ? GetSysColor(int(face & 0xFF)) : COLORREF(face & 0xFFFFFF)));
 
   if (frame_skinning_) {
+    if (menu_ && !is_mdi_child()) {
+      // The painted bar takes the menu off the window; Windows draws no bar.
+      menu_bar_ = std::make_unique<TMenuBarSkin>(*this, form_ ? form_->menu : nullptr);
+      metrics_.menu_bar = GetSystemMetrics(SM_CYMENU);
+      menu_bar_->BuildFromWindowMenu();
+    }
     if (!(is_mdi_child() && mdi_maximized_) && show_ != ShowState::minimized) ApplyFrameStyles(false);
     ComputeFrameMetrics();
   }
@@ -397,7 +403,11 @@ std::optional<LRESULT> TFormSkin::stage2(UINT msg, WPARAM wparam, LPARAM lparam)
         return 0;
       }
       return call_saved(msg, wparam, lparam);
+    case WM_SYSCHAR:
+      if (menu_bar_ && menu_bar_->HandleSysChar(wparam, lparam)) return 0;
+      return std::nullopt;
     case WM_SYSCOMMAND:
+      if (menu_bar_ && menu_bar_->HandleKeyMenu(wparam, lparam)) return 0;
       switch (wparam & 0xFFF0) {
         case SC_MINIMIZE:
           show_ = ShowState::minimized;
@@ -645,6 +655,8 @@ void TFormSkin::restore_procedures() {
 
 void TFormSkin::release() {
   system_popup_.reset();
+  hot_ = nullptr;
+  menu_bar_.reset();
   start_timer(false);
   restore_procedures();
   caption_cache_.reset();
@@ -682,6 +694,11 @@ void TFormSkin::UnskinWindow() {
 void TFormSkin::restore_frame() {
   const SIZE client = client_size(hwnd_);
   ApplyFrameStyles(true);
+  if (menu_bar_) {
+    hot_ = nullptr;
+    menu_bar_->restore_menu();
+    menu_bar_.reset();
+  }
   if (menu_ && IsMenu(menu_) && GetMenu(hwnd_) != menu_) SetMenu(hwnd_, menu_);
   const bool resize = state_ != destroying && (is_mdi_child() || !(style_ & WS_CHILD)) &&
                       show_ == ShowState::normal;

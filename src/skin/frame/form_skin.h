@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "skin/frame/frame_geometry.h"
+#include "skin/frame/menu_bar.h"
 #include "skin/frame/nc_object.h"
 #include "skin/manager/skin_manager.h"
 #include "skin/paint/paint_win.h"
@@ -157,6 +158,7 @@ class TFormSkin final : public detail::FrameHostSide, public detail::WindowSkinS
   const std::wstring& caption() const noexcept { return caption_; }
   bool hover_timer_running() const noexcept { return timer_running_; }
   int rightmost_left_edge() const noexcept { return rightmost_; }
+  TMenuBarSkin* menu_bar() const noexcept { return menu_bar_.get(); }
 
  protected:
   TSkinData& frame_skin_data() const override { return *data_; }
@@ -262,6 +264,7 @@ class TFormSkin final : public detail::FrameHostSide, public detail::WindowSkinS
   ui::gdi_object<HBRUSH> face_brush_;
 
   std::vector<std::unique_ptr<TWinSysButton>> buttons_;
+  std::unique_ptr<TMenuBarSkin> menu_bar_;
   TNCObject* hot_ = nullptr;
   unique_menu system_popup_;
   MenuTracker tracker_;

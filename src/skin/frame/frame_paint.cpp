@@ -134,6 +134,9 @@ void TFormSkin::PaintFrame(HDC dc) {
     put(Border::right, {W - metrics_.right, 0, W, H});
     put(Border::bottom, {metrics_.left, H - metrics_.bottom, W - metrics_.right, H});
     PaintCaptionBar(frame.get());
+    if (menu_bar_ && metrics_.menu_bar > 0)
+      menu_bar_->PaintMenuBar(frame.get(), {metrics_.left, metrics_.caption, W - metrics_.right,
+                                            metrics_.caption + metrics_.menu_bar});
     // Everything but the client area reaches the window in one blit.
     const Rect client = client_area(W, H, metrics_);
     const int saved = SaveDC(dc);
