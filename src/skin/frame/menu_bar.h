@@ -65,11 +65,32 @@ class TMenuBarSkin {
   // Posts the click that opens item's drop-down (as the navigation does).
   void post_click(const TMenuBtn& item) const;
 
+  // Keyboard access, for the frame's window procedure:
+  // - WM_SYSCHAR: call HandleSysChar first; true means the key opened an
+  //   item's drop-down (a click is posted) and the message must not reach
+  //   DefWindowProc.
+  // - WM_SYSCOMMAND: call HandleKeyMenu first; true means the message is
+  //   consumed (answer 0, don't pass it on). Alt or F10 alone is swallowed,
+  //   Alt+Space and Alt+- still open the system menu.
+  bool HandleSysChar(WPARAM wparam, LPARAM lparam) const;
+  bool HandleKeyMenu(WPARAM wparam, LPARAM lparam) const;
+
+  // Whether a bar's drop-down is open (the message filter is installed), and
+  // the index of the item whose drop-down it is (-1 when none).
+  static bool menu_filter_installed();
+  static int open_item_index();
+
   const std::vector<std::unique_ptr<TMenuBtn>>& items() const noexcept { return items_; }
   const RECT& bar_rect() const noexcept { return bar_; }
 
  private:
   friend class TMenuBtn;
+  friend struct MenuFilter;
+  void paint_item(const TMenuBtn& item);
+  // The bar item the left or right arrow moves to, or nullptr when the key
+  // belongs to the open drop-down (a submenu to open or close).
+  const TMenuBtn* arrow_target(bool forward) const;
+  const TMenuBtn* neighbour(int index, bool forward) const;
   FrameHost* owner_;
   ui::Menu* main_menu_;
   std::vector<std::unique_ptr<TMenuBtn>> items_;

@@ -6,15 +6,10 @@
 #include <windows.h>
 
 #include "skin/data/skin_data.h"
+#include "skin/frame/frame_geometry.h"
 
 namespace clip::skin {
 
-enum class ShowState { normal = 0, maximized = 1, minimized = 2 };
-
-// Pixel sizes of the painted frame.
-struct FrameMetrics {
-  int left = 0, caption = 0, right = 0, bottom = 0, menu_bar = 0;
-};
 
 class TNCObject;
 
