@@ -108,6 +108,10 @@ const std::vector<std::string>& default_skin3rd() {
 
 TSkinData::TSkinData() = default;
 
+TSkinData::~TSkinData() {
+  if (on_destroyed) on_destroyed(*this);
+}
+
 void TSkinData::apply_main_window_settings() {
   Active = true;
   DisableTag = 99;

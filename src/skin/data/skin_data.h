@@ -42,6 +42,13 @@ const std::vector<std::string>& default_skin3rd();
 class TSkinData {
  public:
   TSkinData();
+  // Tells whoever keeps pointers to skin data (the skin manager) that this
+  // one goes away.
+  ~TSkinData();
+  TSkinData(const TSkinData&) = delete;
+  TSkinData& operator=(const TSkinData&) = delete;
+  // Set by the skin manager while it exists; called by the destructor.
+  static inline void (*on_destroyed)(TSkinData& data) = nullptr;
 
   // The values the main window's layout stores (everything but the stream).
   void apply_main_window_settings();

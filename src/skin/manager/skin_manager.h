@@ -16,7 +16,9 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "skin/data/skin_data.h"
@@ -69,16 +71,27 @@ class TSkinManager {
 
   void set_window_skin_factory(WindowSkinFactory factory);
 
-  void AddSkinData(TSkinData& data);
+  // owner is the form the skin data sits on (nullptr for none); skin data
+  // that skins only its own form finds that form through it.
+  void AddSkinData(TSkinData& data, ui::Form* owner = nullptr);
+  // Also drops every window skin drawn with that skin data, so none keeps a
+  // pointer to it.
   void RemoveSkinData(TSkinData& data);
+  ui::Form* owner_of(const TSkinData& data) const;
   const std::vector<TSkinData*>& skin_data() const noexcept { return skin_data_; }
 
   void InstallHook();
   void RemoveHook();
   bool hook_installed() const noexcept { return hook_ != nullptr; }
+  HHOOK hook() const noexcept { return hook_; }
+  // GetVersion as read when the hook was installed; its top bit marks the
+  // Windows 9x family, which the menu code treats differently.
+  static DWORD windows_version() noexcept;
 
   void Request(int action, UINT interval);
   void set_pending(TSkinData* data) { pending_data_ = data; }
+  TSkinData* pending() const noexcept { return pending_data_; }
+  bool timer_running() const noexcept { return timer_ != 0; }
 
   bool SkinWindow(HWND hwnd);
   void SkinForm(ui::Form& form);
@@ -102,7 +115,19 @@ class TSkinManager {
   // The deferred action, as the timer runs it (tests call it directly).
   void run_pending_action();
 
+  // The application's forms: the GUI thread's top-level windows that are
+  // form objects.
+  static std::vector<ui::Form*> application_forms();
+
  private:
+  friend void Loaded(TSkinData& data, ui::Form* owner);
+  void start_timer();
+  void stop_timer();
+  // Takes the window skin out of the list first, then gives the window back
+  // and frees it, so nothing reached from UnskinWindow sees it half gone.
+  void unskin_and_free(size_t index);
+  static void on_skin_data_destroyed(TSkinData& data);
+
   TSkinManager();
   ~TSkinManager();
   static LRESULT CALLBACK cbt_proc(int code, WPARAM wparam, LPARAM lparam);
@@ -113,6 +138,7 @@ class TSkinManager {
   UINT interval_ = kDeferInterval;
   std::vector<std::unique_ptr<WindowSkin>> window_skins_;
   std::vector<TSkinData*> skin_data_;
+  std::vector<std::pair<TSkinData*, ui::Form*>> owners_;
   WindowSkinFactory factory_;
   bool active_ = false;
   bool scanning_ = false;
@@ -127,5 +153,12 @@ class TSkinManager {
 // go through the manager. owner is the form the skin data sits on.
 void Loaded(TSkinData& data, ui::Form* owner);
 void SetActive(TSkinData& data, bool value);
+// After a new skin was loaded into data at run time: every window skin
+// re-reads its skin data now, and the windows drawn with data are refreshed
+// by the deferred refresh.
+void ApplySkinChange(TSkinData& data);
+// Loads the skin archive file at path into data and, when it loaded, applies
+// it; a missing or rejected file leaves data not ready and touches no window.
+bool SetSkinFile(TSkinData& data, const std::string& path);
 
 }  // namespace clip::skin
