@@ -5,6 +5,9 @@
 #include "app/about_form.h"
 #include "app/command_line.h"
 #include "app/main_form.h"
+#include "skin/frame/form_skin.h"
+#include "skin/manager/skin_manager.h"
+#include "skin/paint/paint_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
@@ -24,9 +27,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   Form2->owner_window = Form1->handle();
   Form2->create();
   Form1->OnAbout = [Form2] { Form2->show_modal(); };
+  // The skin manager skins every top-level window on its first activation,
+  // with the main window's skin data; without a usable skin it stays inactive
+  // and the windows keep their standard frames.
+  clip::skin::paint::start_painting();
+  clip::skin::TSkinManager::create().set_window_skin_factory(clip::skin::attach_form_skin);
+  clip::skin::Loaded(Form1->SkinData1, Form1);
   Form1->show();
   ShowWindow(Form1->handle(), show);
   Form1->apply_start_options(app::parse_command_line(GetCommandLineW()));
   app.run();
+  // Windows go back to their standard frames and the hook goes away before
+  // the forms are destroyed.
+  clip::skin::TSkinManager::destroy();
+  clip::skin::paint::stop_painting();
   return 0;
 }
