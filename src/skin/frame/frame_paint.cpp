@@ -11,48 +11,9 @@
 namespace clip::skin {
 namespace {
 
-// A memory DC with one bitmap selected, put back before the DC goes.
-class memory_dc {
- public:
-  explicit memory_dc(HBITMAP bitmap) : dc_(CreateCompatibleDC(nullptr)) {
-    if (dc_) {
-      previous_ = SelectObject(dc_, bitmap);
-      SetStretchBltMode(dc_, COLORONCOLOR);
-    }
-  }
-  ~memory_dc() {
-    if (dc_) {
-      SelectObject(dc_, previous_);
-      DeleteDC(dc_);
-    }
-  }
-  memory_dc(const memory_dc&) = delete;
-  memory_dc& operator=(const memory_dc&) = delete;
-  HDC get() const { return dc_; }
-  explicit operator bool() const { return dc_ != nullptr; }
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_ = nullptr;
-};
-
-// The DC of the whole window (GetWindowDC), released to that window.
-class window_dc {
- public:
-  explicit window_dc(HWND hwnd) : hwnd_(hwnd), dc_(GetWindowDC(hwnd)) {}
-  ~window_dc() {
-    if (dc_) ReleaseDC(hwnd_, dc_);
-  }
-  window_dc(const window_dc&) = delete;
-  window_dc& operator=(const window_dc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HWND hwnd_;
-  HDC dc_;
-};
-
-COLORREF to_colorref(Colour c) { return c & 0x80000000u ? GetSysColor(int(c & 0xFF)) : COLORREF(c & 0xFFFFFF); }
+using paint::memory_dc;
+using paint::to_colorref;
+using paint::window_dc;
 
 paint::Margins margins_of(const TDataSkinObject& e) { return {e.LeftWidth, e.TopHeight, e.RightWidth, e.BottomHeight}; }
 

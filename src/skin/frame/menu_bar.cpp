@@ -18,46 +18,9 @@ namespace {
 constexpr int kItemPadding = 10;
 constexpr UINT kCaptionFormat = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
 
-COLORREF to_colorref(Colour c) {
-  return (c & 0x80000000u) ? GetSysColor(static_cast<int>(c & 0xFF)) : static_cast<COLORREF>(c & 0xFFFFFF);
-}
-
-// A memory DC with one bitmap selected, put back before the DC goes.
-class memory_dc {
- public:
-  explicit memory_dc(HBITMAP bitmap) : dc_(CreateCompatibleDC(nullptr)) {
-    if (dc_) previous_ = SelectObject(dc_, bitmap);
-  }
-  ~memory_dc() {
-    if (dc_) {
-      SelectObject(dc_, previous_);
-      DeleteDC(dc_);
-    }
-  }
-  memory_dc(const memory_dc&) = delete;
-  memory_dc& operator=(const memory_dc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_ = nullptr;
-};
-
-// The DC of the whole window (non-client area included).
-class window_dc {
- public:
-  explicit window_dc(HWND hwnd) : hwnd_(hwnd), dc_(GetWindowDC(hwnd)) {}
-  ~window_dc() {
-    if (dc_) ReleaseDC(hwnd_, dc_);
-  }
-  window_dc(const window_dc&) = delete;
-  window_dc& operator=(const window_dc&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HWND hwnd_;
-  HDC dc_;
-};
+using paint::memory_dc;
+using paint::to_colorref;
+using paint::window_dc;
 
 // Selects an object into a DC for one scope.
 class selection {

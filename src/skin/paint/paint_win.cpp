@@ -5,32 +5,6 @@
 namespace clip::skin::paint {
 namespace {
 
-// A memory DC with one bitmap selected; the previous bitmap goes back in
-// before the DC is deleted, as GDI requires.
-class memory_dc {
- public:
-  explicit memory_dc(HBITMAP bitmap) : dc_(CreateCompatibleDC(nullptr)) {
-    if (dc_) {
-      previous_ = SelectObject(dc_, bitmap);
-      SetStretchBltMode(dc_, COLORONCOLOR);
-    }
-  }
-  ~memory_dc() {
-    if (dc_) {
-      SelectObject(dc_, previous_);
-      DeleteDC(dc_);
-    }
-  }
-  memory_dc(const memory_dc&) = delete;
-  memory_dc& operator=(const memory_dc&) = delete;
-  HDC get() const { return dc_; }
-  explicit operator bool() const { return dc_ != nullptr; }
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_ = nullptr;
-};
-
 struct WorkState {
   int starts = 0;
   HDC dc = nullptr;

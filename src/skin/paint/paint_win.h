@@ -17,6 +17,53 @@ namespace clip::skin::paint {
 
 inline constexpr COLORREF kKeyColour = RGB(0xFF, 0x00, 0xFF);
 
+// A skin colour (RGB, or 0x80000000 plus a system colour index) as GDI takes it.
+inline COLORREF to_colorref(uint32_t colour) {
+  return (colour & 0x80000000u) ? GetSysColor(static_cast<int>(colour & 0xFF)) : COLORREF(colour & 0xFFFFFF);
+}
+
+// A memory DC with one bitmap selected (stretch mode COLORONCOLOR); the
+// previous bitmap goes back in before the DC is deleted, as GDI requires.
+class memory_dc {
+ public:
+  explicit memory_dc(HBITMAP bitmap) : dc_(CreateCompatibleDC(nullptr)) {
+    if (dc_) {
+      previous_ = SelectObject(dc_, bitmap);
+      SetStretchBltMode(dc_, COLORONCOLOR);
+    }
+  }
+  ~memory_dc() {
+    if (dc_) {
+      SelectObject(dc_, previous_);
+      DeleteDC(dc_);
+    }
+  }
+  memory_dc(const memory_dc&) = delete;
+  memory_dc& operator=(const memory_dc&) = delete;
+  HDC get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_ = nullptr;
+};
+
+// The DC of a whole window (non-client area included), released to it.
+class window_dc {
+ public:
+  explicit window_dc(HWND hwnd) : hwnd_(hwnd), dc_(GetWindowDC(hwnd)) {}
+  ~window_dc() {
+    if (dc_) ReleaseDC(hwnd_, dc_);
+  }
+  window_dc(const window_dc&) = delete;
+  window_dc& operator=(const window_dc&) = delete;
+  HDC get() const { return dc_; }
+
+ private:
+  HWND hwnd_;
+  HDC dc_;
+};
+
 // The process-wide work bitmap. Starts and stops are counted: the first start
 // creates it, the matching last stop frees it. While it does not exist,
 // work_dc() answers nullptr and skinned frames are not painted.
