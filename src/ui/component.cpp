@@ -6,6 +6,9 @@ namespace ui {
 
 namespace {
 constexpr wchar_t kControlProp[] = L"ClipSalvage.Control";
+// The procedure a control's subclass replaced, kept on the window when the
+// control dies while another subclass sits on top of its own.
+constexpr wchar_t kReplacedProcProp[] = L"ClipSalvage.ReplacedProc";
 }
 
 Component::Component(Component* owner, std::string name) : owner_(owner), name_(std::move(name)) {}
@@ -106,7 +109,15 @@ WinControl::~WinControl() {
   // class procedure while the window is still valid.
   if (HWND hwnd = hwnd_.get()) {
     RemovePropW(hwnd, kControlProp);
-    if (previous_) SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
+    const auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC));
+    if (previous_ && current == &WinControl::subclass_proc) {
+      SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
+    } else if (previous_) {
+      // Someone subclassed on top of us (a window skin does). Writing our
+      // predecessor back would cut them out before the window's last
+      // messages; the chain stays and our procedure forwards to it.
+      SetPropW(hwnd, kReplacedProcProp, reinterpret_cast<HANDLE>(previous_));
+    }
   }
   set_parent(nullptr);
 }
@@ -153,7 +164,11 @@ HWND WinControl::handle() {
 
 LRESULT CALLBACK WinControl::subclass_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   auto* self = from_handle(hwnd);
-  if (!self) return DefWindowProcW(hwnd, msg, wparam, lparam);
+  if (!self) {
+    const auto replaced = reinterpret_cast<WNDPROC>(GetPropW(hwnd, kReplacedProcProp));
+    if (msg == WM_NCDESTROY) RemovePropW(hwnd, kReplacedProcProp);
+    return replaced ? CallWindowProcW(replaced, hwnd, msg, wparam, lparam) : DefWindowProcW(hwnd, msg, wparam, lparam);
+  }
   if (msg == WM_NCDESTROY) {
     // The window goes on its own (its parent died): undo the subclassing and
     // let the wrapper forget the handle without destroying it again.

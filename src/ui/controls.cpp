@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <algorithm>
 #include <map>
+#include <tuple>
 
 #include "ui/canvas.h"
 #include "ui/wide.h"
@@ -673,6 +674,14 @@ bool Form::create() {
   HWND hwnd = handle();
   if (!hwnd) return false;
   if (owner_window) SetWindowLongPtrW(hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner_window));
+  // The program's icon, when its resources carry one, for the caption and the
+  // task bar. Shared icons belong to the module and are never destroyed.
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  for (auto [kind, width, height] : {std::tuple{ICON_BIG, SM_CXICON, SM_CYICON}, {ICON_SMALL, SM_CXSMICON, SM_CYSMICON}}) {
+    if (HANDLE icon = LoadImageW(instance, kIconResource, IMAGE_ICON, GetSystemMetrics(width), GetSystemMetrics(height),
+                                 LR_SHARED))
+      SendMessageW(hwnd, WM_SETICON, kind, reinterpret_cast<LPARAM>(icon));
+  }
   if (menu) {
     SetMenu(hwnd, menu->build());
     std::vector<ACCEL> table;

@@ -317,8 +317,10 @@ class Form : public CustomControl {
   BorderIcons border_icons = BorderIcons::all;
   Menu* menu = nullptr;
   HWND owner_window = nullptr;
+  // The icon resource every form shows when the program carries it.
+  static constexpr const wchar_t* kIconResource = L"MAINICON";
 
-  // Creates the window (hidden, centred on the desktop).
+  // Creates the window (hidden, centred on the desktop, with the program's icon).
   bool create();
   void show();
   // Shows the form and runs messages until it closes; the owner is disabled

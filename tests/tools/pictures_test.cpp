@@ -117,6 +117,63 @@ TEST(Pictures, BitmapRowsAreStoredBottomUpInBlueGreenRedWithPadding) {
   EXPECT_THROW(encode_bmp24(3, 2, rgb), std::invalid_argument);
 }
 
+// Reads an icon file the way the resource compiler and LoadImage do: the
+// directory, then each image's header, colour rows and mask rows.
+TEST(Pictures, WindowIconFileHoldsA16AndA32ImageWithMatchingMasks) {
+  const std::vector<uint8_t> ico = app_icon_ico();
+  auto u16 = [&ico](size_t at) { return static_cast<uint32_t>(ico.at(at) | ico.at(at + 1) << 8); };
+  auto u32 = [&u16](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  ASSERT_GE(ico.size(), 6u);
+  EXPECT_EQ(u16(0), 0u);
+  EXPECT_EQ(u16(2), 1u);
+  ASSERT_EQ(u16(4), 2u);
+  const std::vector<IconImage> images = app_icon_images();
+  ASSERT_EQ(images.size(), 2u);
+  size_t end = 6 + 2 * 16;
+  for (int i = 0; i < 2; ++i) {
+    const size_t entry = 6 + 16 * static_cast<size_t>(i);
+    const int n = 16 << i;
+    EXPECT_EQ(ico[entry], n);
+    EXPECT_EQ(ico[entry + 1], n);
+    EXPECT_EQ(u16(entry + 6), 32u) << "32 bits per pixel";
+    const uint32_t bytes = u32(entry + 8), offset = u32(entry + 12);
+    EXPECT_EQ(offset, end) << "images follow each other without gaps";
+    const uint32_t mask_stride = ((n + 31) / 32) * 4;
+    ASSERT_EQ(bytes, 40u + n * n * 4u + mask_stride * n);
+    end = offset + bytes;
+    ASSERT_LE(end, ico.size());
+    EXPECT_EQ(u32(offset), 40u);
+    EXPECT_EQ(u32(offset + 4), static_cast<uint32_t>(n));
+    EXPECT_EQ(u32(offset + 8), static_cast<uint32_t>(2 * n)) << "the height counts colour and mask rows";
+    int clear = 0, opaque = 0;
+    for (int y = 0; y < n; ++y) {
+      for (int x = 0; x < n; ++x) {
+        // Stored bottom-up: file row r holds picture row n - 1 - r.
+        const size_t pixel = offset + 40 + (static_cast<size_t>(n - 1 - y) * n + x) * 4;
+        const size_t mask = offset + 40 + static_cast<size_t>(n) * n * 4 + (n - 1 - y) * mask_stride + x / 8;
+        const bool mask_bit = (ico[mask] & (0x80 >> (x % 8))) != 0;
+        const uint8_t* rgb = &images[i].rgb[(static_cast<size_t>(y) * n + x) * 3];
+        const bool key = rgb[0] == kKeyRed && rgb[1] == kKeyGreen && rgb[2] == kKeyBlue;
+        ASSERT_EQ(mask_bit, key) << "mask at " << x << "," << y << " of the " << n << " image";
+        ASSERT_EQ(ico[pixel + 3], key ? 0 : 255) << "alpha at " << x << "," << y;
+        if (!key) {
+          ASSERT_EQ(ico[pixel], rgb[2]) << "blue first";
+          ASSERT_EQ(ico[pixel + 2], rgb[0]);
+        }
+        (key ? clear : opaque)++;
+      }
+    }
+    EXPECT_GT(clear, n * n / 4) << "the disk leaves a transparent background";
+    EXPECT_GT(opaque, n * n / 4);
+  }
+  EXPECT_EQ(end, ico.size());
+  // The 32 x 32 image is the 16 x 16 one with every pixel doubled.
+  EXPECT_EQ(images[1].rgb[((31 * 32) + 31) * 3], images[0].rgb[((15 * 16) + 15) * 3]);
+  EXPECT_EQ(images[1].rgb[((9 * 32) + 4) * 3 + 2], images[0].rgb[((4 * 16) + 2) * 3 + 2]);
+  EXPECT_THROW(encode_ico({}), std::invalid_argument);
+  EXPECT_THROW(encode_ico({IconImage{16, std::vector<uint8_t>(10)}}), std::invalid_argument);
+}
+
 TEST(Pictures, IconStripHoldsEightMaskedIcons) {
   const std::vector<uint8_t> rgb = icon_strip_rgb();
   const int width = kIconSize * kIconCount;

@@ -4,6 +4,7 @@
 #include <array>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "pictures/pictures.h"
 
@@ -199,8 +200,30 @@ std::vector<uint8_t> icon_strip_rgb() {
 
 std::vector<uint8_t> icon_strip_bmp() { return encode_bmp24(kIconSize * kIconCount, kIconSize, icon_strip_rgb()); }
 
+std::vector<IconImage> app_icon_images() {
+  constexpr int kHardDiskIcon = 5;
+  const std::vector<uint8_t> strip = icon_strip_rgb();
+  const int strip_width = kIconSize * kIconCount;
+  std::vector<IconImage> images;
+  for (int scale : {1, 2}) {
+    IconImage image{kIconSize * scale, {}};
+    for (int y = 0; y < image.size; ++y)
+      for (int x = 0; x < image.size; ++x)
+        for (int c = 0; c < 3; ++c)
+          image.rgb.push_back(
+              strip[(static_cast<size_t>(y / scale) * strip_width + kHardDiskIcon * kIconSize + x / scale) * 3 + c]);
+    images.push_back(std::move(image));
+  }
+  return images;
+}
+
+std::vector<uint8_t> app_icon_ico() { return encode_ico(app_icon_images()); }
+
 std::vector<Asset> all_pictures() {
-  return {{"banner.jpg", banner_jpeg()}, {"logo.jpg", logo_jpeg()}, {"tree_icons.bmp", icon_strip_bmp()}};
+  return {{"banner.jpg", banner_jpeg()},
+          {"logo.jpg", logo_jpeg()},
+          {"tree_icons.bmp", icon_strip_bmp()},
+          {"app.ico", app_icon_ico()}};
 }
 
 }  // namespace clip::pictures

@@ -315,6 +315,77 @@ std::vector<uint8_t> encode_bmp24(int width, int height, const std::vector<uint8
   return out;
 }
 
+std::vector<uint8_t> encode_ico(const std::vector<IconImage>& images) {
+  if (images.empty() || images.size() > 0xFFFF) throw std::invalid_argument("an icon file holds 1 to 65535 images");
+  std::vector<uint8_t> out;
+  auto u16 = [&out](uint32_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  auto u32 = [&u16](uint32_t v) {
+    u16(v & 0xFFFF);
+    u16(v >> 16);
+  };
+  auto image_bytes = [](int size) {
+    const uint32_t mask_stride = ((static_cast<uint32_t>(size) + 31) / 32) * 4;
+    return 40 + static_cast<uint32_t>(size) * size * 4 + mask_stride * static_cast<uint32_t>(size);
+  };
+  u16(0);
+  u16(1);  // an icon, not a cursor
+  u16(static_cast<uint32_t>(images.size()));
+  uint32_t offset = 6 + 16 * static_cast<uint32_t>(images.size());
+  for (const IconImage& image : images) {
+    if (image.size <= 0 || image.size > 256 ||
+        image.rgb.size() != static_cast<size_t>(image.size) * image.size * 3)
+      throw std::invalid_argument("icon image size does not match its pixels");
+    out.push_back(static_cast<uint8_t>(image.size));  // 256 is stored as 0
+    out.push_back(static_cast<uint8_t>(image.size));
+    out.push_back(0);  // no palette
+    out.push_back(0);
+    u16(1);
+    u16(32);
+    u32(image_bytes(image.size));
+    u32(offset);
+    offset += image_bytes(image.size);
+  }
+  for (const IconImage& image : images) {
+    const int n = image.size;
+    auto transparent = [&image, n](int x, int y) {
+      const uint8_t* p = &image.rgb[(static_cast<size_t>(y) * n + x) * 3];
+      return p[0] == kKeyRed && p[1] == kKeyGreen && p[2] == kKeyBlue;
+    };
+    u32(40);
+    u32(static_cast<uint32_t>(n));
+    u32(static_cast<uint32_t>(n) * 2);  // the colour rows and the mask rows
+    u16(1);
+    u16(32);
+    u32(0);
+    u32(0);
+    u32(0);
+    u32(0);
+    u32(0);
+    u32(0);
+    for (int y = n - 1; y >= 0; --y) {
+      for (int x = 0; x < n; ++x) {
+        const uint8_t* p = &image.rgb[(static_cast<size_t>(y) * n + x) * 3];
+        const bool clear = transparent(x, y);
+        out.push_back(clear ? 0 : p[2]);
+        out.push_back(clear ? 0 : p[1]);
+        out.push_back(clear ? 0 : p[0]);
+        out.push_back(clear ? 0 : 255);
+      }
+    }
+    const size_t mask_stride = ((static_cast<size_t>(n) + 31) / 32) * 4;
+    for (int y = n - 1; y >= 0; --y) {
+      std::vector<uint8_t> row(mask_stride, 0);
+      for (int x = 0; x < n; ++x)
+        if (transparent(x, y)) row[static_cast<size_t>(x) / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+      out.insert(out.end(), row.begin(), row.end());
+    }
+  }
+  return out;
+}
+
 std::vector<uint8_t> banner_jpeg() { return encode_jpeg(draw_banner(), 90); }
 std::vector<uint8_t> logo_jpeg() { return encode_jpeg(draw_logo(), 95); }
 

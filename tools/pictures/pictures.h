@@ -1,5 +1,5 @@
 // The program's own pictures: the main window's banner, the About window's
-// logo and the source tree's icon strip. Every function returns the file's
+// logo, the source tree's icon strip and the window icon. Every function returns the file's
 // bytes, the same bytes on every run, so the committed assets can be checked
 // against a fresh generation.
 #pragma once
@@ -31,6 +31,20 @@ std::vector<uint8_t> logo_jpeg();
 // ready for a masked image list.
 std::vector<uint8_t> icon_strip_rgb();
 std::vector<uint8_t> icon_strip_bmp();
+
+// One picture of an icon file: `size` x `size` top-first RGB rows; pixels in
+// the key colour are transparent.
+struct IconImage {
+  int size = 0;
+  std::vector<uint8_t> rgb;
+};
+// An icon file of 32-bit images (alpha 0 and the AND-mask bit set where the
+// pixel is the key colour), in the order given.
+std::vector<uint8_t> encode_ico(const std::vector<IconImage>& images);
+// The window icon: the hard disk of the icon strip at 16 x 16 and, doubled,
+// at 32 x 32.
+std::vector<IconImage> app_icon_images();
+std::vector<uint8_t> app_icon_ico();
 
 struct Asset {
   std::string file_name;

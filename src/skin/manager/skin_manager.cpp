@@ -225,7 +225,10 @@ WindowSkin* TSkinManager::FindWindowSkin(HWND hwnd) const {
 
 void TSkinManager::PurgeWindowSkins() {
   for (size_t i = window_skins_.size(); i-- > 0;) {
-    if (i >= window_skins_.size() || window_skins_[i]->skin_state() != WindowSkin::finished) continue;
+    if (i >= window_skins_.size()) continue;
+    // A window that went without its skin hearing of it counts as finished too.
+    const WindowSkin& skin = *window_skins_[i];
+    if (skin.skin_state() != WindowSkin::finished && IsWindow(skin.handle())) continue;
     std::unique_ptr<WindowSkin> gone = std::move(window_skins_[i]);
     window_skins_.erase(window_skins_.begin() + static_cast<std::ptrdiff_t>(i));
   }
