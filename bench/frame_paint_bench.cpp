@@ -1,13 +1,15 @@
 // The skinned frame of a main-window-sized window, timed through the window
 // code: a window with a 733 x 509 client area and the main window's menu
 // gets our skin, then
-//   - the whole frame is painted N times, once through PaintFrame and once
-//     through WM_NCPAINT (each paint composes off screen and blits once);
+//   - the whole frame is painted N times through PaintFrame, through
+//     WM_NCPAINT and into a memory surface (each paint composes off screen
+//     and blits once), against one window-sized blit;
 //   - the window is resized N times between two widths, each resize
-//     rebuilding the region, against the same resizes of the same window
-//     without a skin (the region's share is the difference).
-// It prints milliseconds per operation; nothing is asserted. Run it under
-// Wine from the 64-bit tree (see scripts/bench).
+//     rebuilding the region (the region builds and non-client paints are
+//     counted), against the same resizes of the same window without a skin,
+//     and the GDI work of one region build is timed on its own.
+// It prints milliseconds per operation and their ratios; nothing is asserted
+// on time. Run it under Wine from the 64-bit tree (see scripts/bench).
 //
 //   frame_paint_bench [--iterations N] [--skin FILE]
 // Without --skin the skin is the one the program carries as a resource.
@@ -121,10 +123,10 @@ double time_per_op(int n, Op op) {
 }
 
 // Resizes the window between its width and one pixel wider, n times after
-// a few untimed ones; every resize changes the size. `counted` gets the
-// change of count() over the timed ones.
-template <typename Count>
-double time_resizes(HWND hwnd, int n, Count count, int* counted) {
+// a few untimed ones; every resize changes the size. `mark` runs right
+// before and right after the timed ones.
+template <typename Mark>
+double time_resizes(HWND hwnd, int n, Mark mark) {
   const SIZE s = window_size(hwnd);
   int step = 0;
   auto resize = [&] {
@@ -132,15 +134,24 @@ double time_resizes(HWND hwnd, int n, Count count, int* counted) {
   };
   for (int i = 0; i < 6; ++i) resize();
   GdiFlush();
-  const int before = count();
+  mark();
   const double start = now_ms();
   for (int i = 0; i < n; ++i) resize();
   GdiFlush();
   const double ms = (now_ms() - start) / n;
-  *counted = count() - before;
+  mark();
   SetWindowPos(hwnd, nullptr, 0, 0, s.cx, s.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   pump();
   return ms;
+}
+
+// Counts the non-client paint messages a window gets while it is set.
+HWND g_counted_window = nullptr;
+int g_nc_paints = 0;
+LRESULT CALLBACK count_nc_paints(int code, WPARAM wparam, LPARAM lparam) {
+  const auto* m = reinterpret_cast<const CWPSTRUCT*>(lparam);
+  if (code == HC_ACTION && m && m->hwnd == g_counted_window && m->message == WM_NCPAINT) ++g_nc_paints;
+  return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 int region_rectangles(HWND hwnd) {
@@ -233,8 +244,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "frame_paint_bench: no window\n");
     return 1;
   }
-  int unused = 0;
-  const double plain_resize_ms = time_resizes(plain, n, [] { return 0; }, &unused);
+  const double plain_resize_ms = time_resizes(plain, n, [] {});
   DestroyWindow(plain);
   pump();
 
@@ -259,10 +269,12 @@ int main(int argc, char** argv) {
   std::printf("caption text plate %ld x %ld; window region: %d rectangles\n", text.right - text.left,
               text.bottom - text.top, region_rectangles(hwnd));
 
+  const int builds_before_paints = skin.region_builds();
   const double paint_ms = time_per_op(n, [&](int) { skin.PaintFrame(); });
   std::printf("frame paint, PaintFrame:        %d ops, %.4f ms/op\n", n, paint_ms);
   const double ncpaint_ms = time_per_op(n, [&](int) { SendMessageW(hwnd, WM_NCPAINT, 1, 0); });
   std::printf("frame paint, WM_NCPAINT:        %d ops, %.4f ms/op\n", n, ncpaint_ms);
+  std::printf("region builds during the paints: %d\n", skin.region_builds() - builds_before_paints);
   {
     // The same paint into a window-sized memory surface: the off-screen
     // composition and its one blit, without the screen.
@@ -297,9 +309,25 @@ int main(int argc, char** argv) {
                 memory_ms / blit_ms);
   }
 
-  int builds = 0;
-  const double skinned_resize_ms = time_resizes(hwnd, n, [&] { return skin.region_builds(); }, &builds);
-  std::printf("resize with region rebuild:     %d ops, %.4f ms/op (%d region builds)\n", n, skinned_resize_ms, builds);
+  // Region builds and non-client paints during the timed resizes.
+  int builds = 0, nc_paints = 0;
+  HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, count_nc_paints, nullptr, GetCurrentThreadId());
+  bool started = false;
+  const double skinned_resize_ms = time_resizes(hwnd, n, [&] {
+    if (!started) {
+      builds = -skin.region_builds();
+      g_nc_paints = 0;
+      g_counted_window = hwnd;
+      started = true;
+    } else {
+      builds += skin.region_builds();
+      nc_paints = g_nc_paints;
+      g_counted_window = nullptr;
+    }
+  });
+  if (hook) UnhookWindowsHookEx(hook);
+  std::printf("resize with region rebuild:     %d ops, %.4f ms/op (%d region builds, %d WM_NCPAINT%s)\n", n,
+              skinned_resize_ms, builds, nc_paints, hook ? "" : " (not counted: no hook)");
   std::printf("resize, same window unskinned:  %d ops, %.4f ms/op\n", n, plain_resize_ms);
   std::printf("skinned / unskinned resize:     %.2f\n", skinned_resize_ms / plain_resize_ms);
   {
