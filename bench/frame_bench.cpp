@@ -63,7 +63,9 @@ int menu_bar_height() {
   return h;
 }
 
-Margins margins_of(const TDataSkinObject& e) { return {e.LeftWidth, e.TopHeight, e.RightWidth, e.BottomHeight}; }
+Margins margins_of(const TDataSkinObject& e) {
+  return {e.LeftWidth, e.TopHeight, e.RightWidth, e.BottomHeight};
+}
 
 FrameMetrics main_window_metrics() { return frame_metrics(our_skin(), FrameKind::edged, menu_bar_height()); }
 
@@ -99,8 +101,9 @@ Rect border_rect(Border which, int W, int H, const FrameMetrics& m) {
 // The nine-part pieces of one border, active frame, at its place's size.
 std::vector<Piece> border_pieces(const TDataSkinBorder& b, Border which, int width, int height) {
   const bool stacked = which == Border::top || which == Border::bottom;
-  const Rect frame = paint::frame_rect(b.Bitmap.width, b.Bitmap.height, stacked ? Strip::vertical : Strip::horizontal,
-                                       std::max(b.FrameCount, 1), 1);
+  const Rect frame =
+      paint::frame_rect(b.Bitmap.width, b.Bitmap.height, stacked ? Strip::vertical : Strip::horizontal,
+                        std::max(b.FrameCount, 1), 1);
   return paint::nine_part_pieces(frame, width, height, margins_of(b), b.Tile != 1);
 }
 
@@ -129,7 +132,8 @@ void lay_out_frame(const SkinElements& e, int W, int H, FrameLayout& out) {
     out.pieces.insert(out.pieces.end(), p.begin(), p.end());
   }
   if (const TDataSkinObject* bar = e.MenuBar.get(); bar && m.menu_bar > 0) {
-    const Rect frame = paint::frame_rect(bar->Bitmap.width, bar->Bitmap.height, Strip::vertical, bar->FrameCount, 1);
+    const Rect frame =
+        paint::frame_rect(bar->Bitmap.width, bar->Bitmap.height, Strip::vertical, bar->FrameCount, 1);
     const int w = W - m.left - m.right;
     const std::vector<Piece> p =
         bar->Tile == 1 ? paint::nine_part_pieces(frame, w, m.menu_bar, margins_of(*bar), false)
@@ -161,7 +165,8 @@ void lay_out_frame(const SkinElements& e, int W, int H, FrameLayout& out) {
     if (!button || !title_button_visible(*button, facts)) continue;
     const bool icon = is_icon_button(*button) && button->Bitmap.empty();
     const int frames = icon ? 1 : std::max(button->FrameCount, 1);
-    const int w = icon ? kSmallIcon : button->Bitmap.width / frames, h = icon ? kSmallIcon : button->Bitmap.height;
+    const int w = icon ? kSmallIcon : button->Bitmap.width / frames,
+              h = icon ? kSmallIcon : button->Bitmap.height;
     if (auto r = place_title_button(*button, w, h, place, rightmost)) out.buttons.push_back(*r);
   }
   out.region = region_parts(W, H, m, e, FrameKind::edged);
@@ -236,7 +241,8 @@ const BorderImages& border_images() {
 // The region of a window size as runs: the plain parts as one rectangle
 // each, the cut borders composed at their size and scanned for the key
 // colour (the window code's tolerance of one per channel).
-size_t region_runs_of_window(const std::vector<RegionPart>& parts, std::vector<Rect>& runs, int64_t& scanned) {
+size_t region_runs_of_window(const std::vector<RegionPart>& parts, std::vector<Rect>& runs,
+                             int64_t& scanned) {
   const SkinElements& e = our_skin();
   runs.clear();
   for (const RegionPart& part : parts) {
@@ -246,9 +252,10 @@ size_t region_runs_of_window(const std::vector<RegionPart>& parts, std::vector<R
     }
     const int w = part.rect.width(), h = part.rect.height();
     Image piece{w, h, std::vector<uint32_t>(static_cast<size_t>(w) * h)};
-    compose(border_images().of(*part.from_bitmap), border_pieces(border_of(e, *part.from_bitmap), *part.from_bitmap, w, h),
-            piece);
-    const std::vector<Rect> r = paint::region_runs(piece.pixels.data(), w, h, w, part.rect.left, part.rect.top, {1, 1, 1});
+    compose(border_images().of(*part.from_bitmap),
+            border_pieces(border_of(e, *part.from_bitmap), *part.from_bitmap, w, h), piece);
+    const std::vector<Rect> r =
+        paint::region_runs(piece.pixels.data(), w, h, w, part.rect.left, part.rect.top, {1, 1, 1});
     runs.insert(runs.end(), r.begin(), r.end());
     scanned += static_cast<int64_t>(w) * h;
   }
@@ -258,7 +265,8 @@ size_t region_runs_of_window(const std::vector<RegionPart>& parts, std::vector<R
 void BM_MainWindowRegionRuns(benchmark::State& state) {
   const SkinElements& e = our_skin();
   const WindowSize size = main_window_size();
-  const std::vector<RegionPart> parts = region_parts(size.width, size.height, main_window_metrics(), e, FrameKind::edged);
+  const std::vector<RegionPart> parts =
+      region_parts(size.width, size.height, main_window_metrics(), e, FrameKind::edged);
   if (parts.empty()) {
     state.SkipWithError("our skin cuts no border: the region is the whole window");
     return;
@@ -277,6 +285,27 @@ void BM_MainWindowRegionRuns(benchmark::State& state) {
   state.counters["plainparts"] = static_cast<double>(parts.size() - cut);
 }
 BENCHMARK(BM_MainWindowRegionRuns);
+
+// The key-colour scan alone, over the caption piece composed once: what the
+// rebuild costs beyond composing the piece.
+void BM_CaptionPieceScanOnly(benchmark::State& state) {
+  const SkinElements& e = our_skin();
+  const WindowSize size = main_window_size();
+  const FrameMetrics m = main_window_metrics();
+  const Rect r = border_rect(Border::top, size.width, size.height, m);
+  const int w = r.width(), h = r.height();
+  Image piece{w, h, std::vector<uint32_t>(static_cast<size_t>(w) * h)};
+  compose(border_images().top, border_pieces(*e.Top, Border::top, w, h), piece);
+  size_t runs = 0;
+  for (auto _ : state) {
+    const std::vector<Rect> found = paint::region_runs(piece.pixels.data(), w, h, w, r.left, r.top, {1, 1, 1});
+    runs = found.size();
+    benchmark::DoNotOptimize(found.data());
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * w * h);
+  state.counters["runs"] = static_cast<double>(runs);
+}
+BENCHMARK(BM_CaptionPieceScanOnly);
 
 // The same scan as if every border were cut: all four border pieces of the
 // window composed and scanned, the upper bound of a rebuild with our bitmaps.

@@ -85,9 +85,10 @@ HWND make_main_sized_window() {
   HMENU menu = main_menu();
   RECT r{0, 0, kClientWidth, kClientHeight};
   AdjustWindowRectEx(&r, WS_OVERLAPPEDWINDOW, TRUE, 0);
-  HWND hwnd = CreateWindowExW(0, L"FramePaintBenchWindow", L"KESTRAVO For 264Format Recovery\u3000V2.0  - MORVANE",
-                              WS_OVERLAPPEDWINDOW, 20, 20, r.right - r.left, r.bottom - r.top, nullptr, menu,
-                              GetModuleHandleW(nullptr), nullptr);
+  HWND hwnd =
+      CreateWindowExW(0, L"FramePaintBenchWindow", L"KESTRAVO For 264Format Recovery\u3000V2.0  - MORVANE",
+                      WS_OVERLAPPEDWINDOW, 20, 20, r.right - r.left, r.bottom - r.top, nullptr, menu,
+                      GetModuleHandleW(nullptr), nullptr);
   if (!hwnd) return nullptr;
   // A menu that wraps or a system that adds a border: correct once.
   const SIZE got = client_size(hwnd);
@@ -171,8 +172,8 @@ int region_rectangles(HWND hwnd) {
 // parts for the window's size, each cut border composed from its skin bitmap
 // at its size and turned into a region by its key colour, all OR-combined.
 // Answers the region's rectangle count.
-int build_region_off_window(const clip::skin::SkinElements& e, const clip::skin::FrameMetrics& m, int W, int H,
-                            const std::vector<ui::gdi_object<HBITMAP>>& bitmaps) {
+int build_region_off_window(const clip::skin::SkinElements& e, const clip::skin::FrameMetrics& m, int W,
+                            int H, const std::vector<ui::gdi_object<HBITMAP>>& bitmaps) {
   using namespace clip::skin;
   const std::vector<RegionPart> parts = region_parts(W, H, m, e, FrameKind::edged);
   ui::gdi_object<HRGN> region(parts.empty() ? CreateRectRgn(0, 0, W, H) : CreateRectRgn(0, 0, 0, 0));
@@ -180,13 +181,18 @@ int build_region_off_window(const clip::skin::SkinElements& e, const clip::skin:
     ui::gdi_object<HRGN> piece;
     if (part.from_bitmap) {
       const int which = static_cast<int>(*part.from_bitmap) - 1;
-      const TDataSkinBorder& b = which == 0 ? *e.Left : which == 1 ? *e.Right : which == 2 ? *e.Top : *e.Bottom;
+      const TDataSkinBorder& b = which == 0   ? *e.Left
+                                 : which == 1 ? *e.Right
+                                 : which == 2 ? *e.Top
+                                              : *e.Bottom;
       const bool stacked = which >= 2;
-      ui::gdi_object<HBITMAP> composed = paint::build_nine_part_bitmap(
-          part.rect.width(), part.rect.height(), bitmaps[size_t(which)].get(),
-          {b.LeftWidth, b.TopHeight, b.RightWidth, b.BottomHeight},
-          stacked ? paint::Strip::vertical : paint::Strip::horizontal, b.Tile != 1, std::max(b.FrameCount, 1), 1);
-      if (composed) piece = paint::region_from_bitmap(composed.get(), part.rect.left, part.rect.top, {1, 1, 1});
+      ui::gdi_object<HBITMAP> composed =
+          paint::build_nine_part_bitmap(part.rect.width(), part.rect.height(), bitmaps[size_t(which)].get(),
+                                        {b.LeftWidth, b.TopHeight, b.RightWidth, b.BottomHeight},
+                                        stacked ? paint::Strip::vertical : paint::Strip::horizontal,
+                                        b.Tile != 1, std::max(b.FrameCount, 1), 1);
+      if (composed)
+        piece = paint::region_from_bitmap(composed.get(), part.rect.left, part.rect.top, {1, 1, 1});
     } else {
       piece.reset(CreateRectRgn(part.rect.left, part.rect.top, part.rect.right, part.rect.bottom));
     }
@@ -204,7 +210,8 @@ std::vector<ui::gdi_object<HBITMAP>> border_bitmaps(const clip::skin::SkinElemen
     out.push_back(clip::skin::paint::create_dib(b->Bitmap.width, b->Bitmap.height, &bits));
     if (bits)
       for (int y = 0; y < b->Bitmap.height; ++y)
-        for (int x = 0; x < b->Bitmap.width; ++x) bits[size_t(y) * size_t(b->Bitmap.width) + size_t(x)] = b->Bitmap.rgb(x, y);
+        for (int x = 0; x < b->Bitmap.width; ++x)
+          bits[size_t(y) * size_t(b->Bitmap.width) + size_t(x)] = b->Bitmap.rgb(x, y);
   }
   return out;
 }
@@ -263,8 +270,9 @@ int main(int argc, char** argv) {
   }
   const SIZE client = client_size(hwnd), outer = window_size(hwnd);
   const clip::skin::FrameMetrics& m = skin.metrics();
-  std::printf("window %ld x %ld, client %ld x %ld; frame: left %d, caption %d, menu bar %d, right %d, bottom %d\n",
-              outer.cx, outer.cy, client.cx, client.cy, m.left, m.caption, m.menu_bar, m.right, m.bottom);
+  std::printf(
+      "window %ld x %ld, client %ld x %ld; frame: left %d, caption %d, menu bar %d, right %d, bottom %d\n",
+      outer.cx, outer.cy, client.cx, client.cy, m.left, m.caption, m.menu_bar, m.right, m.bottom);
   const RECT& text = skin.caption_text_rect();
   std::printf("caption text plate %ld x %ld; window region: %d rectangles\n", text.right - text.left,
               text.bottom - text.top, region_rectangles(hwnd));
@@ -336,7 +344,8 @@ int main(int argc, char** argv) {
     const double region_ms = time_per_op(n, [&](int) {
       rectangles = build_region_off_window(data.elements(), m, outer.cx, outer.cy, bitmaps);
     });
-    std::printf("region build alone (GDI):       %d ops, %.4f ms/op (%d rectangles)\n", n, region_ms, rectangles);
+    std::printf("region build alone (GDI):       %d ops, %.4f ms/op (%d rectangles)\n", n, region_ms,
+                rectangles);
   }
 
   owner.reset();
