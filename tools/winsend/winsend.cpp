@@ -100,15 +100,34 @@ bool send_chord(const winsend::Chord& chord) {
 bool send_click(HWND window, POINT offset, bool right) {
   RECT rect{};
   if (!GetWindowRect(window, &rect)) return false;
-  // The pointer is put in place first, so the button events carry no move
-  // and the click lands on the exact pixel.
-  if (!SetCursorPos(rect.left + offset.x, rect.top + offset.y)) return false;
-  Sleep(50);
-  std::vector<INPUT> inputs(2);
+  const POINT target{rect.left + offset.x, rect.top + offset.y};
+  // An absolute move in the 0..65535 range over the primary screen, rounded
+  // up so that the hardware's scaling back lands on the target pixel. The
+  // pointer moves in its own event first, as a hand would move it.
+  const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+  if (width <= 0 || height <= 0) return false;
+  std::vector<INPUT> inputs(3);
   for (INPUT& input : inputs) input.type = INPUT_MOUSE;
-  inputs[0].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
-  inputs[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
-  return send(inputs);
+  inputs[0].mi.dx = static_cast<LONG>((target.x * 65536LL + width - 1) / width);
+  inputs[0].mi.dy = static_cast<LONG>((target.y * 65536LL + height - 1) / height);
+  inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  inputs[1].mi.dwFlags = right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+  inputs[2].mi.dwFlags = right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+  std::vector<INPUT> move(inputs.begin(), inputs.begin() + 1), buttons(inputs.begin() + 1, inputs.end());
+  // Under Wine the first move after the display started can be undone by the
+  // X pointer's own motion event; the move is repeated until it holds.
+  for (int attempt = 0;; ++attempt) {
+    if (!send(move)) return false;
+    Sleep(50);
+    POINT at{};
+    if (GetCursorPos(&at) && at.x == target.x && at.y == target.y) break;
+    if (attempt == 20) {
+      std::fprintf(stderr, "winsend: the pointer stays at %ld,%ld instead of %ld,%ld\n", at.x, at.y, target.x,
+                   target.y);
+      return false;
+    }
+  }
+  return send(buttons);
 }
 
 int usage(const std::string& message) {
