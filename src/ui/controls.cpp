@@ -447,6 +447,15 @@ LRESULT TreeView::default_handler(Message& m) {
     case kReflectNotify: {
       auto* header = reinterpret_cast<NMHDR*>(m.lparam);
       if (header->code == TVN_SELCHANGEDW && OnChange) OnChange(reinterpret_cast<NMTREEVIEWW*>(header)->itemNew.hItem);
+      if (header->code == NM_RCLICK && popup_menu) {
+        // The control's own mouse loop swallows the button release, and
+        // Wine's tree view sends no WM_CONTEXTMENU after it; Windows sends one
+        // unless NM_RCLICK is answered. Showing the menu here and answering
+        // gives one menu, at the click, on both.
+        const DWORD at = GetMessagePos();
+        popup_menu->popup(handle(), static_cast<short>(LOWORD(at)), static_cast<short>(HIWORD(at)));
+        return 1;
+      }
       return 0;
     }
     case WM_LBUTTONDOWN:

@@ -277,14 +277,18 @@ TEST_F(MainForm, RightPressesSetTheTreeMenuAndItsScanItem) {
   EXPECT_EQ(form_->TreeView1->selected(), drive);
   EXPECT_EQ(form_->current_source().device_path, "\\\\.\\C:");
   EXPECT_EQ(form_->current_source().sectors, 156301488);
-  SendMessageW(form_->TreeView1->handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(form_->TreeView1->handle()), 0);
-  ASSERT_EQ(popups_.size(), 1u);
+  ASSERT_EQ(popups_.size(), 1u) << "the right click itself opens the menu";
   EXPECT_EQ(popups_[0], form_->PopupMenu2);
+  // The menu key (or Shift+F10) comes as WM_CONTEXTMENU alone.
+  SendMessageW(form_->TreeView1->handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(form_->TreeView1->handle()), -1);
+  ASSERT_EQ(popups_.size(), 2u);
+  EXPECT_EQ(popups_[1], form_->PopupMenu2);
 
   p = centre_of(group(0));
   right_press(p.x, p.y);
   EXPECT_FALSE(form_->N11->enabled());
   EXPECT_TRUE(form_->N12->enabled());
+  EXPECT_EQ(popups_.size(), 3u);
   MENUITEMINFOW info{sizeof(info)};
   info.fMask = MIIM_STATE;
   GetMenuItemInfoW(form_->PopupMenu2->build(), form_->N11->id(), FALSE, &info);
@@ -296,7 +300,7 @@ TEST_F(MainForm, RightPressesSetTheTreeMenuAndItsScanItem) {
   GetClientRect(form_->TreeView1->handle(), &client);
   right_press(client.right - 5, client.bottom - 5);
   SendMessageW(form_->TreeView1->handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(form_->TreeView1->handle()), 0);
-  EXPECT_EQ(popups_.size(), 1u) << "no menu over empty space";
+  EXPECT_EQ(popups_.size(), 3u) << "no menu over empty space";
 }
 
 TEST_F(MainForm, ImageLoadingComparesWholePathsIgnoringCase) {
