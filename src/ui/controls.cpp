@@ -442,6 +442,18 @@ void TreeView::expand_all() {
   for (HTREEITEM n : flat_nodes()) TreeView_Expand(handle(), n, TVE_EXPAND);
 }
 
+namespace {
+// Where a context menu opens: at the mouse for a click; for the keyboard
+// (the menu key or Shift+F10 send the point -1, -1) under the left end of the
+// selected item, or at the control's corner when nothing is selected.
+POINT context_menu_point(HWND hwnd, LPARAM lparam, const RECT* item) {
+  if (lparam != -1) return {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+  POINT p = item ? POINT{item->left, item->bottom} : POINT{0, 0};
+  ClientToScreen(hwnd, &p);
+  return p;
+}
+}  // namespace
+
 LRESULT TreeView::default_handler(Message& m) {
   switch (m.msg) {
     case kReflectNotify: {
@@ -464,7 +476,13 @@ LRESULT TreeView::default_handler(Message& m) {
         OnMouseDown(m.msg, static_cast<short>(LOWORD(m.lparam)), static_cast<short>(HIWORD(m.lparam)));
       break;
     case WM_CONTEXTMENU:
-      if (popup_menu) popup_menu->popup(handle(), static_cast<short>(LOWORD(m.lparam)), static_cast<short>(HIWORD(m.lparam)));
+      if (popup_menu) {
+        RECT item{};
+        HTREEITEM node = selected();
+        const bool shown = node && TreeView_GetItemRect(handle(), node, &item, TRUE);
+        const POINT at = context_menu_point(handle(), m.lparam, shown ? &item : nullptr);
+        popup_menu->popup(handle(), at.x, at.y);
+      }
       return 0;
     default:
       break;
@@ -547,7 +565,11 @@ LRESULT ListView::default_handler(Message& m) {
     return r;
   }
   if (m.msg == WM_CONTEXTMENU && popup_menu) {
-    popup_menu->popup(handle(), static_cast<short>(LOWORD(m.lparam)), static_cast<short>(HIWORD(m.lparam)));
+    RECT item{};
+    const int focused = ListView_GetNextItem(handle(), -1, LVNI_FOCUSED);
+    const bool shown = focused >= 0 && ListView_GetItemRect(handle(), focused, &item, LVIR_LABEL);
+    const POINT at = context_menu_point(handle(), m.lparam, shown ? &item : nullptr);
+    popup_menu->popup(handle(), at.x, at.y);
     return 0;
   }
   return WinControl::default_handler(m);

@@ -84,7 +84,10 @@ class MainForm : public testing::Test {
       boxes_.push_back({text, caption, flags});
       return IDOK;
     });
-    ui::PopupMenu::set_tracker([this](ui::PopupMenu& menu, HWND, int, int) { popups_.push_back(&menu); });
+    ui::PopupMenu::set_tracker([this](ui::PopupMenu& menu, HWND, int x, int y) {
+      popups_.push_back(&menu);
+      popup_points_.push_back({x, y});
+    });
     ui::OpenDialog::set_runner([this](ui::OpenDialog& dialog, HWND) -> std::optional<std::string> {
       filters_.push_back(dialog.filter);
       if (next_file_.empty()) return std::nullopt;
@@ -133,6 +136,7 @@ class MainForm : public testing::Test {
   FakeProbe* probe_ = nullptr;
   std::vector<Box> boxes_;
   std::vector<ui::PopupMenu*> popups_;
+  std::vector<POINT> popup_points_;
   std::vector<std::string> filters_;
   std::string next_file_;
 };
@@ -283,6 +287,24 @@ TEST_F(MainForm, RightPressesSetTheTreeMenuAndItsScanItem) {
   SendMessageW(form_->TreeView1->handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(form_->TreeView1->handle()), -1);
   ASSERT_EQ(popups_.size(), 2u);
   EXPECT_EQ(popups_[1], form_->PopupMenu2);
+  // It opens under the selected node, not at the point -1, -1.
+  RECT node{};
+  ASSERT_TRUE(TreeView_GetItemRect(form_->TreeView1->handle(), drive, &node, TRUE));
+  POINT under{node.left, node.bottom};
+  ClientToScreen(form_->TreeView1->handle(), &under);
+  EXPECT_EQ(popup_points_[1].x, under.x);
+  EXPECT_EQ(popup_points_[1].y, under.y);
+  // The list with no rows opens its menu at its corner.
+  HWND list = form_->ListView1->handle();
+  SendMessageW(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), -1);
+  ASSERT_EQ(popups_.size(), 3u);
+  EXPECT_EQ(popups_[2], form_->PopupMenu1);
+  POINT corner{0, 0};
+  ClientToScreen(list, &corner);
+  EXPECT_EQ(popup_points_[2].x, corner.x);
+  EXPECT_EQ(popup_points_[2].y, corner.y);
+  popups_.pop_back();
+  popup_points_.pop_back();
 
   p = centre_of(group(0));
   right_press(p.x, p.y);
