@@ -396,4 +396,19 @@ TEST_F(MenuCommands, AltOrF10AloneOpensNoMenu) {
   EXPECT_EQ(ticks(), (std::vector<bool>{false, true, false, false}));
 }
 
+TEST_F(MenuCommands, AccessKeysWorkWhileAControlHasTheFocus) {
+  // Where a user who has clicked into the list or the tree types them.
+  SetFocus(form_->ListView1->handle());
+  ASSERT_EQ(GetFocus(), form_->ListView1->handle());
+  ASSERT_TRUE(run({{idle(), [] { alt_tap('P'); }}, {drop_down(kEditItem, kSelectAll), [] { tap(VK_RETURN); }}},
+                  [&] { return ticks() == std::vector<bool>(4, true); }));
+  SetFocus(form_->TreeView1->handle());
+  ASSERT_EQ(GetFocus(), form_->TreeView1->handle());
+  ASSERT_TRUE(run({{idle(), [] { alt_tap('A'); }}}, [&] { return abouts_ == 1; }));
+  ASSERT_TRUE(run({{idle(), [] { alt_tap('F'); }}, {drop_down(kFileItem, kScan), [] { tap(VK_RETURN); }}},
+                  [&] { return boxes_.size() == 1; }));
+  EXPECT_EQ(boxes_[0].text, "请先选择源设备，再进行扫描！");
+  EXPECT_EQ(abouts_, 1);
+}
+
 }  // namespace
