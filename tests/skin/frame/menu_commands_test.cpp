@@ -367,6 +367,21 @@ TEST_F(MenuCommands, AboutRunsFromTheBarByMouseAndByKey) {
   EXPECT_TRUE(boxes_.empty());
 }
 
+TEST_F(MenuCommands, ADoubleClickOnTheBarIsTwoClicks) {
+  // Quickly twice on 关于: the command runs twice, and the window stays as
+  // it is (a double click on the caption would maximize it).
+  ASSERT_TRUE(run({{idle(),
+                    [this] {
+                      const POINT at = screen_centre(bar_->items()[kAboutItem]->rect);
+                      click_at(at);
+                      click_at(at);
+                    }}},
+                  [&] { return abouts_ == 2; }));
+  EXPECT_EQ(abouts_, 2);
+  EXPECT_FALSE(IsZoomed(hwnd_));
+  EXPECT_EQ(frame_->show_state(), clip::skin::ShowState::normal);
+}
+
 TEST_F(MenuCommands, ExitByMouseEndsTheProgram) {
   ASSERT_TRUE(run(mouse_steps(kFileItem, kExit), [] { return ui::Application::instance().terminated(); }));
   EXPECT_TRUE(form_->stop_flag());
