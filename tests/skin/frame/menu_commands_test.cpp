@@ -382,6 +382,33 @@ TEST_F(MenuCommands, ADoubleClickOnTheBarIsTwoClicks) {
   EXPECT_EQ(frame_->show_state(), clip::skin::ShowState::normal);
 }
 
+TEST_F(MenuCommands, PressingTheOpenItemClosesItsDropDown) {
+  auto centre = [this] { return screen_centre(bar_->items()[kFileItem]->rect); };
+  // Closed for good: still closed a while later, nothing run.
+  auto stays_closed = [] {
+    static int quiet = 0;
+    quiet = no_menu_open() ? quiet + 1 : 0;
+    if (quiet < 15) return false;
+    quiet = 0;
+    return true;
+  };
+  for (DWORD pause : {0u, 700u}) {  // a double click, and a second click later
+    ULONGLONG opened_at = 0;
+    ASSERT_TRUE(run({{idle(), [&] { click_at(centre()); }},
+                     {[&] {
+                        if (!drop_down(kFileItem)()) return false;
+                        if (!opened_at) opened_at = GetTickCount64();
+                        return GetTickCount64() >= opened_at + pause;
+                      },
+                      [&] { click_at(centre()); }},
+                     {stays_closed, [] {}}},
+                    [] { return true; }))
+        << pause;
+  }
+  EXPECT_TRUE(boxes_.empty());
+  EXPECT_FALSE(form_->stop_flag());
+}
+
 TEST_F(MenuCommands, ExitByMouseEndsTheProgram) {
   ASSERT_TRUE(run(mouse_steps(kFileItem, kExit), [] { return ui::Application::instance().terminated(); }));
   EXPECT_TRUE(form_->stop_flag());
