@@ -163,6 +163,7 @@ class MenuCommands : public testing::Test {
     SetForegroundWindow(hwnd_);
     frame_->PaintFrame();  // lays the bar's items out
     pump_for(100);
+    ASSERT_EQ(GetForegroundWindow(), hwnd_) << "the keys would go elsewhere";
     ASSERT_FALSE(IsRectEmpty(&bar_->items()[kAboutItem]->rect));
     // Four clip rows, the second one ticked.
     for (int i = 0; i < 4; ++i) form_->ListView1->add_row({std::to_string(i + 1), "1", "", "", "2"}, 0);
@@ -385,15 +386,14 @@ TEST_F(MenuCommands, ADoubleClickOnTheBarIsTwoClicks) {
 TEST_F(MenuCommands, PressingTheOpenItemClosesItsDropDown) {
   auto centre = [this] { return screen_centre(bar_->items()[kFileItem]->rect); };
   // Closed for good: still closed a while later, nothing run.
-  auto stays_closed = [] {
-    static int quiet = 0;
+  int quiet = 0;
+  auto stays_closed = [&quiet] {
     quiet = no_menu_open() ? quiet + 1 : 0;
-    if (quiet < 15) return false;
-    quiet = 0;
-    return true;
+    return quiet >= 15;
   };
   for (DWORD pause : {0u, 700u}) {  // a double click, and a second click later
     ULONGLONG opened_at = 0;
+    quiet = 0;
     ASSERT_TRUE(run({{idle(), [&] { click_at(centre()); }},
                      {[&] {
                         if (!drop_down(kFileItem)()) return false;
