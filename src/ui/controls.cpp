@@ -816,6 +816,15 @@ bool Application::dispatch(MSG& msg) {
   if (main_form_ && main_form_->handle_allocated() && main_form_->accelerators() &&
       TranslateAcceleratorW(main_form_->handle(), main_form_->accelerators(), &msg))
     return true;
+  if (msg.message == WM_SYSCHAR && msg.hwnd) {
+    // Alt + a character typed in a control is meant for the menu of its
+    // top-level window. The default handling in the control would look for a
+    // Windows menu there and so miss a painted menu bar, which only the
+    // top-level window's procedure knows; that procedure passes what it does
+    // not use on to the same default handling.
+    HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+    if (root && root != msg.hwnd) msg.hwnd = root;
+  }
   TranslateMessage(&msg);
   DispatchMessageW(&msg);
   return true;

@@ -86,6 +86,10 @@ LRESULT TFormSkin::nc_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
       }
       return call_saved(msg, wparam, lparam);
     case WM_NCLBUTTONDBLCLK:
+      // On a menu-bar item the second press of a double click is a press
+      // like the first: it opens the drop-down or runs the command again,
+      // and leaves the window's size alone.
+      if (item) return nc_mouse(WM_NCLBUTTONDOWN, wparam, lparam);
       if (show_ != ShowState::normal) {
         RestoreWindow();
       } else if (style_flags_ & kHasMaxBox) {

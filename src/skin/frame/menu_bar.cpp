@@ -438,11 +438,26 @@ bool TMenuBarSkin::OpenMenuItem(TMenuBtn& item) {
         MSG stray;
         PeekMessageW(&stray, window, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE);
       }
+      if (!chosen && !state.switching) take_back_press_on(item);
     }
   }
   owner_->set_menu_tracking(false);
   if (chosen) PostMessageW(window, WM_COMMAND, chosen, 0);
   return true;
+}
+
+void TMenuBarSkin::take_back_press_on(const TMenuBtn& item) const {
+  // A press outside the drop-down ends it and stays queued for the window.
+  // On the item whose drop-down it was, the press only closes it, as on a
+  // native bar; passed on, it would open the same drop-down again. The
+  // second press of a double click arrives as a double click.
+  const HWND window = owner_->window();
+  MSG press;
+  if (!PeekMessageW(&press, window, WM_NCLBUTTONDOWN, WM_NCLBUTTONDBLCLK, PM_NOREMOVE)) return;
+  if (press.message == WM_NCLBUTTONUP) return;
+  const POINT screen{GET_X_LPARAM(press.lParam), GET_Y_LPARAM(press.lParam)};
+  if (FindMenuItemAt(owner_->ScreenToWindow(screen)) != &item) return;
+  PeekMessageW(&press, window, press.message, press.message, PM_REMOVE);
 }
 
 const TMenuBtn* TMenuBarSkin::neighbour(int index, bool forward) const {

@@ -87,6 +87,8 @@ class TMenuBarSkin {
   friend class TMenuBtn;
   friend struct MenuFilter;
   void paint_item(const TMenuBtn& item);
+  // Removes a queued press on item that closed its drop-down.
+  void take_back_press_on(const TMenuBtn& item) const;
   // The bar item the left or right arrow moves to, or nullptr when the key
   // belongs to the open drop-down (a submenu to open or close).
   const TMenuBtn* arrow_target(bool forward) const;

@@ -374,9 +374,11 @@ TEST_F(MenuBarTest, AccessKeysIgnoreCaseAndSkipDisabledItems) {
   drain(window.get());
 }
 
-// Off for now: under Wine this case does not return (cause not yet found).
-TEST_F(MenuBarTest, DISABLED_CommandItemOnlyPostsItsCommand) {
-  ModifyMenuW(menu, 2, MF_BYPOSITION | MF_STRING, kAbout, L"&About");
+TEST_F(MenuBarTest, CommandItemOnlyPostsItsCommand) {
+  // The drop-down item is replaced by a new one: ModifyMenu to a plain string
+  // keeps the old submenu on some systems, and the item would still open it.
+  ASSERT_TRUE(DeleteMenu(menu, 2, MF_BYPOSITION));
+  ASSERT_TRUE(AppendMenuW(menu, MF_STRING, kAbout, L"&About"));
   TMenuBarSkin bar(host, nullptr);
   build(bar);
   EXPECT_FALSE(bar.OpenMenuItem(*bar.items()[2]));
