@@ -13,6 +13,7 @@
 #include "recover/recover.h"
 #include "ui/timer.h"
 #include "ui/wide.h"
+#include "ui/message_pump.h"
 
 namespace {
 
@@ -50,17 +51,7 @@ class FakeProbe : public clip::sources::DriveProbe {
   std::string decimal_separator() override { return "."; }
 };
 
-// Pumps messages until `done` holds or `milliseconds` pass; answers `done`.
-template <typename Done>
-bool pump_until(Done done, DWORD milliseconds) {
-  const ULONGLONG deadline = GetTickCount64() + milliseconds;
-  while (!done() && GetTickCount64() < deadline) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    if (!done()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-  return done();
-}
+using clip::test::pump_until;
 
 struct Box {
   std::string text, caption;

@@ -11,46 +11,23 @@
 #include <vector>
 
 #include "app/about_form.h"
+#include "app/no_drives.h"
 #include "app/main_form.h"
 #include "skin/frame/form_skin.h"
 #include "skin/manager/skin_manager.h"
 #include "skin/paint/paint_win.h"
 #include "ui/handles.h"
+#include "ui/message_pump.h"
 
 namespace {
 
 using clip::skin::TFormSkin;
 using clip::skin::TSkinManager;
 
-class NoDrives : public clip::sources::DriveProbe {
- public:
-  unsigned drive_type(char) override { return 1; }
-  std::optional<uint64_t> file_system_bytes(char) override { return std::nullopt; }
-  std::optional<uint64_t> volume_bytes(char) override { return std::nullopt; }
-  std::optional<uint64_t> disk_bytes(int) override { return std::nullopt; }
-  std::optional<clip::sources::StorageDescriptor> device_descriptor(int) override { return std::nullopt; }
-  std::optional<uint64_t> file_bytes(const std::string&) override { return std::nullopt; }
-  std::string decimal_separator() override { return "."; }
-};
+using clip::test::NoDrives;
 
-void pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
-template <typename Done>
-bool pump_until(Done done, DWORD ms = 3000) {
-  const ULONGLONG deadline = GetTickCount64() + ms;
-  while (!done()) {
-    if (GetTickCount64() > deadline) return false;
-    pump();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-  return true;
-}
+using clip::test::pump;
+using clip::test::pump_until;
 
 bool skinned(HWND hwnd) { return SendMessageW(hwnd, clip::skin::kSkinQueryMessage, 0, 0) == 1; }
 

@@ -6,6 +6,7 @@
 #include "ui/canvas.h"
 #include "ui/controls.h"
 #include "ui/timer.h"
+#include "ui/message_pump.h"
 
 namespace {
 
@@ -14,17 +15,7 @@ class Host : public ui::Form {
   using ui::Form::Form;
 };
 
-// Pumps messages until `done` holds or `milliseconds` pass; answers `done`.
-template <typename Done>
-bool pump_until(Done done, DWORD milliseconds) {
-  const ULONGLONG deadline = GetTickCount64() + milliseconds;
-  while (!done() && GetTickCount64() < deadline) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    if (!done()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-  return done();
-}
+using clip::test::pump_until;
 
 TEST(Timer, FiresUntilDisabledAndAgainWhenEnabled) {
   ui::Component root(nullptr, "root");

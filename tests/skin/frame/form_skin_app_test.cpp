@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/about_form.h"
+#include "app/no_drives.h"
 #include "app/main_form.h"
 #include "skin/frame/form_skin.h"
 #include "skin/paint/paint_win.h"
@@ -11,17 +12,7 @@ namespace {
 
 using clip::skin::TFormSkin;
 
-// A machine without drives: the catalogue stays empty.
-class NoDrives : public clip::sources::DriveProbe {
- public:
-  unsigned drive_type(char) override { return 1; }
-  std::optional<uint64_t> file_system_bytes(char) override { return std::nullopt; }
-  std::optional<uint64_t> volume_bytes(char) override { return std::nullopt; }
-  std::optional<uint64_t> disk_bytes(int) override { return std::nullopt; }
-  std::optional<clip::sources::StorageDescriptor> device_descriptor(int) override { return std::nullopt; }
-  std::optional<uint64_t> file_bytes(const std::string&) override { return std::nullopt; }
-  std::string decimal_separator() override { return "."; }
-};
+using clip::test::NoDrives;
 
 SIZE client_size(HWND hwnd) {
   RECT r{};

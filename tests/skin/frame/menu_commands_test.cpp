@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/main_form.h"
+#include "app/no_drives.h"
 #include "skin/frame/form_skin.h"
 #include "skin/paint/paint_win.h"
 
@@ -22,17 +23,7 @@ namespace {
 using clip::skin::TFormSkin;
 using clip::skin::TMenuBarSkin;
 
-// A machine without drives: nothing is selected, so a scan has no source.
-class NoDrives : public clip::sources::DriveProbe {
- public:
-  unsigned drive_type(char) override { return 1; }
-  std::optional<uint64_t> file_system_bytes(char) override { return std::nullopt; }
-  std::optional<uint64_t> volume_bytes(char) override { return std::nullopt; }
-  std::optional<uint64_t> disk_bytes(int) override { return std::nullopt; }
-  std::optional<clip::sources::StorageDescriptor> device_descriptor(int) override { return std::nullopt; }
-  std::optional<uint64_t> file_bytes(const std::string&) override { return std::nullopt; }
-  std::string decimal_separator() override { return "."; }
-};
+using clip::test::NoDrives;
 
 struct Box {
   std::string text, caption;

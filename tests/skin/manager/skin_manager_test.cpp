@@ -12,6 +12,7 @@
 
 #include "skin/data/skin_win.h"
 #include "ui/controls.h"
+#include "ui/message_pump.h"
 
 namespace {
 
@@ -113,29 +114,9 @@ class RecordingSkin : public WindowSkin {
 
 INT_PTR CALLBACK ignore_dialog_messages(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
-void pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
-// Runs the message loop until done() holds or the time is up.
-template <typename Done>
-bool pump_until(Done done, DWORD ms = 3000) {
-  const ULONGLONG deadline = GetTickCount64() + ms;
-  while (!done()) {
-    if (GetTickCount64() > deadline) return false;
-    pump();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-  return true;
-}
-
-void pump_for(DWORD ms) {
-  pump_until([] { return false; }, ms);
-}
+using clip::test::pump;
+using clip::test::pump_for;
+using clip::test::pump_until;
 
 class SkinManagerTest : public testing::Test {
  protected:
