@@ -18,8 +18,11 @@
 #include "skin/paint/paint_win.h"
 #include "ui/handles.h"
 #include "ui/message_pump.h"
+#include "ui/window_sizes.h"
 
 namespace {
+
+using clip::test::client_size;
 
 using clip::skin::TFormSkin;
 using clip::skin::TSkinManager;
@@ -30,12 +33,6 @@ using clip::test::pump;
 using clip::test::pump_until;
 
 bool skinned(HWND hwnd) { return SendMessageW(hwnd, clip::skin::kSkinQueryMessage, 0, 0) == 1; }
-
-SIZE client_size(HWND hwnd) {
-  RECT r{};
-  GetClientRect(hwnd, &r);
-  return {r.right, r.bottom};
-}
 
 // What a standard frame looks like from outside, to compare before and after.
 struct Look {

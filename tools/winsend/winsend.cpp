@@ -22,34 +22,15 @@
 #include <vector>
 
 #include "winsend/keys.h"
+#include "winwait/find_window.h"
 
 static_assert(winsend::kVkShift == VK_SHIFT && winsend::kVkControl == VK_CONTROL && winsend::kVkMenu == VK_MENU &&
               winsend::kVkLeftWin == VK_LWIN);
 
 namespace {
 
-struct Query {
-  std::wstring class_name;
-  std::wstring title;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK match(HWND hwnd, LPARAM lparam) {
-  auto* query = reinterpret_cast<Query*>(lparam);
-  if (!IsWindowVisible(hwnd)) return TRUE;
-  if (!query->class_name.empty()) {
-    wchar_t name[256] = {};
-    GetClassNameW(hwnd, name, 256);
-    if (query->class_name != name) return TRUE;
-  }
-  if (!query->title.empty()) {
-    wchar_t text[512] = {};
-    GetWindowTextW(hwnd, text, 512);
-    if (query->title != text) return TRUE;
-  }
-  query->found = hwnd;
-  return FALSE;
-}
+using winwait::match;
+using winwait::Query;
 
 struct Action {
   enum Kind { keys, click, right_click, sleep } kind;

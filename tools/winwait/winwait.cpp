@@ -12,32 +12,10 @@
 #include <cwchar>
 #include <string>
 
-namespace {
+#include "find_window.h"
 
-struct Query {
-  std::wstring class_name;
-  std::wstring title;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK match(HWND hwnd, LPARAM lparam) {
-  auto* query = reinterpret_cast<Query*>(lparam);
-  if (!IsWindowVisible(hwnd)) return TRUE;
-  if (!query->class_name.empty()) {
-    wchar_t name[256] = {};
-    GetClassNameW(hwnd, name, 256);
-    if (query->class_name != name) return TRUE;
-  }
-  if (!query->title.empty()) {
-    wchar_t text[512] = {};
-    GetWindowTextW(hwnd, text, 512);
-    if (query->title != text) return TRUE;
-  }
-  query->found = hwnd;
-  return FALSE;
-}
-
-}  // namespace
+using winwait::match;
+using winwait::Query;
 
 int wmain(int argc, wchar_t** argv) {
   Query query;

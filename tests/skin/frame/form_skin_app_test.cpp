@@ -7,18 +7,15 @@
 #include "app/main_form.h"
 #include "skin/frame/form_skin.h"
 #include "skin/paint/paint_win.h"
+#include "ui/window_sizes.h"
 
 namespace {
+
+using clip::test::client_size;
 
 using clip::skin::TFormSkin;
 
 using clip::test::NoDrives;
-
-SIZE client_size(HWND hwnd) {
-  RECT r{};
-  GetClientRect(hwnd, &r);
-  return {r.right, r.bottom};
-}
 
 class SkinnedForms : public testing::Test {
  protected:

@@ -9,9 +9,13 @@
 #include "skin/data/skin_win.h"
 #include "skin/frame/message_recorder.h"
 #include "skin/paint/paint_win.h"
+#include "ui/window_sizes.h"
 
 namespace clip::skin {
 namespace {
+
+using clip::test::client_size;
+using clip::test::window_size;
 
 using test::Expected;
 using test::MessageRecorder;
@@ -110,16 +114,6 @@ HWND make_window(DWORD style = kFixedStyle, int w = 300, int h = 200, HWND owner
                          GetModuleHandleW(nullptr), nullptr);
 }
 
-SIZE client_size(HWND hwnd) {
-  RECT r{};
-  GetClientRect(hwnd, &r);
-  return {r.right, r.bottom};
-}
-SIZE window_size(HWND hwnd) {
-  RECT r{};
-  GetWindowRect(hwnd, &r);
-  return {r.right - r.left, r.bottom - r.top};
-}
 // The client area's top-left corner relative to the window's.
 POINT client_origin(HWND hwnd) {
   RECT w{};

@@ -10,6 +10,7 @@
 #include "skin/paint/paint_win.h"
 #include "ui/controls.h"
 #include "ui/handles.h"
+#include "skin/frame/menu_windows.h"
 
 namespace clip::skin {
 namespace {
@@ -66,19 +67,7 @@ struct Recorder {
 };
 Recorder* recorder = nullptr;
 
-std::vector<HWND> visible_menu_windows() {
-  std::vector<HWND> found;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        wchar_t name[16] = {};
-        if (IsWindowVisible(hwnd) && GetClassNameW(hwnd, name, 16) && lstrcmpW(name, L"#32768") == 0)
-          reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
-}
+using clip::test::visible_menu_windows;
 
 void run_script_step() {
   Recorder& r = *recorder;

@@ -17,6 +17,7 @@
 #include "app/no_drives.h"
 #include "skin/frame/form_skin.h"
 #include "skin/paint/paint_win.h"
+#include "skin/frame/menu_windows.h"
 
 namespace {
 
@@ -30,19 +31,7 @@ struct Box {
   UINT flags;
 };
 
-std::vector<HWND> visible_menu_windows() {
-  std::vector<HWND> found;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        wchar_t name[16] = {};
-        if (IsWindowVisible(hwnd) && GetClassNameW(hwnd, name, 16) && lstrcmpW(name, L"#32768") == 0)
-          reinterpret_cast<std::vector<HWND>*>(param)->push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
-}
+using clip::test::visible_menu_windows;
 
 bool no_menu_open() { return !TMenuBarSkin::menu_filter_installed() && visible_menu_windows().empty(); }
 
