@@ -46,7 +46,8 @@ std::string check_output_folder(const std::string& source_path, const std::strin
 }
 
 RecoverResult recover_clip(sources::BlockSource& source, const scanner::ClipRow& row, const std::string& folder,
-                           int sector_tries) {
+                           const RecoverOptions& options) {
+  const int sector_tries = options.sector_tries;
   RecoverResult result;
   RecoveredFile& file = result.file;
   file.number = row.number;
@@ -81,8 +82,19 @@ RecoverResult recover_clip(sources::BlockSource& source, const scanner::ClipRow&
     for (int64_t s = run.first_sector; s < end && !at_end;) {
       const int64_t count = std::min(kPieceSectors, end - s);
       const std::size_t want = static_cast<std::size_t>(count * kSectorBytes);
+      if (options.stop && options.stop()) {
+        result.outcome = RecoverOutcome::stopped;
+        out.close();
+        return result;
+      }
       auto got = source.read_sectors(s, count, buffer.data());
+      if (got.error == ReadError::cancelled) {
+        result.outcome = RecoverOutcome::stopped;
+        out.close();
+        return result;
+      }
       if (got.error == ReadError::gone) {
+        result.outcome = RecoverOutcome::incomplete;
         result.source_gone = true;
         result.error = scanner::kReadErrorText;
         out.close();
@@ -98,8 +110,10 @@ RecoverResult recover_clip(sources::BlockSource& source, const scanner::ClipRow&
           bool read = false;
           for (int attempt = 0; attempt < std::max(1, sector_tries) && !read; ++attempt) {
             const auto one = source.read_sectors(s + k, 1, into);
-            if (one.error == ReadError::gone) {
-              result.source_gone = true;
+            if (one.error == ReadError::gone || one.error == ReadError::cancelled) {
+              result.outcome =
+                  one.error == ReadError::gone ? RecoverOutcome::incomplete : RecoverOutcome::stopped;
+              result.source_gone = one.error == ReadError::gone;
               result.error = scanner::kReadErrorText;
               out.close();
               return result;
@@ -118,6 +132,7 @@ RecoverResult recover_clip(sources::BlockSource& source, const scanner::ClipRow&
         out.close();
         return result;
       }
+      if (options.progress) options.progress(file.bytes);
       s += count;
     }
   }
@@ -126,6 +141,7 @@ RecoverResult recover_clip(sources::BlockSource& source, const scanner::ClipRow&
     return result;
   }
   file.sha256 = hash.hex();
+  result.outcome = RecoverOutcome::complete;
   result.ok = true;
   return result;
 }

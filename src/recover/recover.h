@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,15 +54,29 @@ struct RecoveredFile {
   bool renamed = false;
 };
 
+enum class RecoverOutcome {
+  complete,    // the whole clip is in file.path, and file.sha256 is its hash
+  stopped,     // options.stop answered true, or the source's reads were cancelled
+  incomplete,  // the source ended early or stopped answering inside the clip
+  failed,      // the file could not be created, written or closed
+};
+
+struct RecoverOptions {
+  int sector_tries = 3;                          // reads of a failing sector before it is zero-filled
+  std::function<bool()> stop;                    // asked before every read
+  std::function<void(uint64_t bytes)> progress;  // bytes of the clip handled so far
+};
+
 struct RecoverResult {
-  bool ok = false;
-  std::string error;  // when !ok: folder unusable or source gone
+  RecoverOutcome outcome = RecoverOutcome::failed;
+  bool ok = false;    // outcome == complete
+  std::string error;  // when !ok: why, in words
   bool source_gone = false;
   RecoveredFile file;
 };
 
 RecoverResult recover_clip(sources::BlockSource& source, const scanner::ClipRow& row, const std::string& folder,
-                           int sector_tries = 3);
+                           const RecoverOptions& options = {});
 
 // "name.264", then "name(1).264", "name(2).264", ...
 std::string numbered_name(const std::string& name, int n);

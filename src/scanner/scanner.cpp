@@ -320,6 +320,7 @@ ScanResult scan(sources::BlockSource& source, const ScanOptions& options, const 
   Next last = Next::end;
   int64_t found = 0;
   if (kSearchStart < total) {
+    if (callbacks.pass) callbacks.pass(ScanPass::search, kSearchStart, total);
     BlockFeed feed(state, kSearchStart);
     for (int64_t s = kSearchStart; s < total; s += kBlockSectors) {
       last = feed.next(s, data, valid);
@@ -338,6 +339,7 @@ ScanResult scan(sources::BlockSource& source, const ScanOptions& options, const 
 
   Indexer indexer(state);
   if (last != Next::failed) {
+    if (callbacks.pass) callbacks.pass(ScanPass::index, found, total);
     BlockFeed feed(state, found);
     last = Next::end;
     for (int64_t s = found; s < total; s += kBlockSectors) {

@@ -56,6 +56,11 @@ struct ClipRow {
   std::vector<BlockRun> runs;
 };
 
+enum class ScanPass {
+  search,  // the signature search, from kSearchStart
+  index,   // the clip indexing, from the signature sector (or 0)
+};
+
 struct ScanCallbacks {
   // Once per block before it is read, and now and then while a read is slow;
   // the GUI pumps its messages here.
@@ -65,6 +70,8 @@ struct ScanCallbacks {
   std::function<void(const std::string&)> log;
   // Time spent retrying unreadable sectors, so a rate can leave it out.
   std::function<void(double seconds)> retry_time;
+  // At the start of each pass, with the sectors it will read, [first, end).
+  std::function<void(ScanPass pass, int64_t first, int64_t end)> pass;
 };
 
 struct ScanOptions {

@@ -20,6 +20,8 @@ enum class ReadError {
   media,
   // The source no longer answers at all (disk removed, handle invalid).
   gone,
+  // The read was given up because cancel() was called.
+  cancelled,
 };
 
 // Outcome of a read. `bytes` counts the bytes placed in the buffer from its
@@ -52,6 +54,13 @@ class BlockSource {
 
   // Sectors of the block at `first`: min(128, T - first), 0 at or past T.
   int64_t block_sectors(int64_t first) const;
+
+  // Asks every read in flight on this source, on any thread, to end as soon
+  // as the platform allows, and makes later reads fail with
+  // ReadError::cancelled. Safe to call from any thread, more than once. A
+  // read the system can't give up (a request stuck in a driver) may still
+  // hold its thread: callers that must answer at once don't wait for it.
+  virtual void cancel() {}
 };
 
 struct OpenResult {

@@ -8,9 +8,11 @@
 #include <csetjmp>
 #include <algorithm>
 #include <map>
+#include <stdexcept>
 #include <tuple>
 
 #include "ui/canvas.h"
+#include "ui/guard.h"
 #include "ui/wide.h"
 
 namespace ui {
@@ -856,6 +858,15 @@ void Application::terminate() {
 
 void Application::handle_exception(const std::exception& error) {
   message_box(error.what(), title, MB_OK | MB_ICONERROR);
+}
+
+void report_entry_failure(const std::exception* error) noexcept {
+  try {
+    if (error) Application::instance().handle_exception(*error);
+    else Application::instance().handle_exception(std::runtime_error("unknown failure"));
+  } catch (...) {
+    // Nothing more can be done without unwinding into the system's frame.
+  }
 }
 
 int Application::message_box(const std::string& text, const std::string& caption, UINT flags) {
