@@ -47,11 +47,16 @@ std::string check_output_folder(const std::string& source_path, const std::strin
 struct RecoveredFile {
   int64_t number = 0;
   std::string name;  // the clip name
-  std::string path;  // the file written; a numbered name when name was taken
-  uint64_t bytes = 0;
+  // complete: the file written, a numbered name when the name was taken;
+  // incomplete: the kept partial file, under a name that says so;
+  // stopped or failed: the partial file that was removed (see partial_removed).
+  std::string path;
+  uint64_t bytes = 0;           // bytes in the file
+  uint64_t expected_bytes = 0;  // bytes the clip's blocks should give
   std::string sha256;
   std::vector<scanner::SectorRange> unreadable;  // zero-filled in the file
   bool renamed = false;
+  bool partial_removed = false;  // a partial file existed and its removal succeeded
 };
 
 enum class RecoverOutcome {
