@@ -75,9 +75,14 @@ class MainForm : public testing::Test {
       boxes_.push_back({text, caption, flags});
       return IDOK;
     });
-    ui::PopupMenu::set_tracker([this](ui::PopupMenu& menu, HWND, int x, int y) {
+    ui::PopupMenu::set_tracker([this](ui::PopupMenu& menu, HWND, int x, int y) -> UINT {
       popups_.push_back(&menu);
       popup_points_.push_back({x, y});
+      if (!choice_) return 0;
+      ui::MenuItem* item = choice_;
+      choice_ = nullptr;
+      // A greyed item can't be chosen.
+      return item->enabled() ? item->id() : 0;
     });
     ui::OpenDialog::set_runner([this](ui::OpenDialog& dialog, HWND) -> std::optional<std::string> {
       filters_.push_back(dialog.filter);
@@ -130,6 +135,7 @@ class MainForm : public testing::Test {
   std::vector<POINT> popup_points_;
   std::vector<std::string> filters_;
   std::string next_file_;
+  ui::MenuItem* choice_ = nullptr;  // what the next popup menu's user picks
 };
 
 TEST_F(MainForm, LoadsTheSkinFromItsResourcesAtStart) {
@@ -340,6 +346,7 @@ TEST_F(MainForm, ImageLoadingComparesWholePathsIgnoringCase) {
   EXPECT_TRUE(boxes_.empty());
 
   load("D:\\missing.img");
+  clip::test::pump();  // the failure's box shows from the message loop
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].text, "Cannot open file D:\\missing.img");
   EXPECT_TRUE(boxes_[0].flags & MB_ICONERROR);
