@@ -43,6 +43,7 @@ class EntryGuard : public testing::Test {
     });
   }
   void TearDown() override {
+    ui::PopupMenu::set_tracker(nullptr);
     ui::Application::instance().set_notifier(nullptr);
     pump();
   }
@@ -134,7 +135,6 @@ TEST_F(EntryGuard, MenuCommandsThatFailReportAndTheFormStaysUsable) {
     return load->id();
   });
   popup->popup(form->handle(), 0, 0);
-  ui::PopupMenu::set_tracker(nullptr);
   pump();
   EXPECT_EQ(texts(), (std::vector<std::string>{"读源介质错误！", "无法打开镜像文件"}));
 }

@@ -23,18 +23,19 @@ std::wstring temp_folder(const wchar_t* stem) {
   return unique;
 }
 
+// A procedure of the system's calling convention, not a converted lambda: on
+// 32-bit Windows the two differ.
+BOOL CALLBACK visible_dialog(HWND hwnd, LPARAM out) {
+  wchar_t name[16] = {};
+  GetClassNameW(hwnd, name, 16);
+  if (std::wstring(name) != L"#32770" || !IsWindowVisible(hwnd)) return TRUE;
+  *reinterpret_cast<HWND*>(out) = hwnd;
+  return FALSE;
+}
+
 HWND find_dialog() {
   HWND found = nullptr;
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND hwnd, LPARAM out) -> BOOL {
-        wchar_t name[16] = {};
-        GetClassNameW(hwnd, name, 16);
-        if (std::wstring(name) != L"#32770" || !IsWindowVisible(hwnd)) return TRUE;
-        *reinterpret_cast<HWND*>(out) = hwnd;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumThreadWindows(GetCurrentThreadId(), visible_dialog, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
