@@ -53,6 +53,8 @@ TForm2::TForm2(ui::Component* owner) : ui::Form(owner, "Form2") {
   SpeedButton1->set_bounds(kClose.left, kClose.top, kClose.right - kClose.left, kClose.bottom - kClose.top);
   SpeedButton1->OnClick = [this] { SpeedButton1Click(); };
   SpeedButton1->set_parent(this);
+  // Enter and Esc close the window as the button does.
+  default_button = cancel_button = SpeedButton1;
   open_address = [](HWND owner, const char* verb, const std::string& address) {
     ShellExecuteW(owner, verb ? ui::widen(verb).c_str() : nullptr, ui::widen(address).c_str(), nullptr, nullptr,
                   SW_SHOWNORMAL);

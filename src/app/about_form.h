@@ -14,6 +14,7 @@ class TForm2 : public ui::Form {
   static constexpr const char* kSecondAddress = "http://support.morvane.example";
 
   explicit TForm2(ui::Component* owner);
+  ~TForm2() override { destroy_components(); }
   const char* class_name() const override { return "TForm2"; }
 
   ui::Image* Image1;

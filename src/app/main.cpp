@@ -1,18 +1,17 @@
 #include <windows.h>
-// commctrl.h needs the types of windows.h first.
-#include <commctrl.h>
 
 #include "app/about_form.h"
 #include "app/command_line.h"
 #include "app/main_form.h"
+#include "app/startup.h"
 #include "skin/frame/form_skin.h"
 #include "skin/manager/skin_manager.h"
 #include "skin/paint/paint_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
-  InitCommonControlsEx(&controls);
-
+  const app::ProcessStartup startup;
+  // Made here, on the GUI thread, before any window or hook could report a
+  // failure to it.
   ui::Application& app = ui::Application::instance();
   app.title = "264格式硬盘录像机恢复程序";
   ui::Component root(nullptr, "Application");
@@ -20,7 +19,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   app.set_main_form(Form1);
   Form1->OnClose = [&app] { app.terminate(); };
   if (!Form1->create()) {
-    MessageBoxW(nullptr, L"Cannot create the main window.", L"ClipSalvage", MB_ICONERROR);
+    MessageBoxW(nullptr, L"\u65e0\u6cd5\u521b\u5efa\u4e3b\u7a97\u53e3\uff01", L"ClipSalvage", MB_ICONERROR);  // 无法创建主窗口！
     return 1;
   }
   auto* Form2 = root.make<app::TForm2>();

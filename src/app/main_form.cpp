@@ -84,6 +84,11 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   PopupMenu2 = make<ui::PopupMenu>("PopupMenu2");
   N11 = PopupMenu2->add("N11", "开始扫描");
   N12 = PopupMenu2->add("N12", "载入镜像");
+  // The menu acts on the selected node, however it was reached.
+  PopupMenu2->OnPopup = [this] {
+    HTREEITEM node = TreeView1->selected();
+    N11->set_enabled(node && TreeView1->data(node) != nullptr);
+  };
 
   S1->OnClick = N11->OnClick = [this] { N11Click(); };
   N2->OnClick = [this] { N2Click(); };
@@ -145,6 +150,12 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   TreeView1->popup_menu = PopupMenu2;
   TreeView1->OnChange = [this](HTREEITEM node) { TreeView1Change(node); };
   TreeView1->OnMouseDown = [this](UINT button, int x, int y) { TreeView1MouseDown(button, x, y); };
+  // The menu key and Shift+F10 (the point -1, -1) open the menu for the
+  // selected node, even after a press on empty space removed it.
+  TreeView1->on(WM_CONTEXTMENU, [this](ui::Message& m) -> std::optional<LRESULT> {
+    if (m.lparam == -1) TreeView1->popup_menu = PopupMenu2;
+    return std::nullopt;
+  });
   TreeView1->set_parent(this);
 
   Splitter1 = make<ui::Splitter>("Splitter1");
@@ -160,6 +171,7 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   ListView1->popup_menu = PopupMenu1;
   ListView1->OnResize = [this] { ListView1Resize(); };
   ListView1->set_parent(this);
+  tab_order = {TreeView1, ListView1, Memo1};
 }
 
 bool TForm1::create() {

@@ -42,6 +42,8 @@ class TForm1 : public ui::Form {
 
   // The probe answers the drive questions of the catalogue; tests give a fake.
   TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> probe);
+  // The controls go first: their handlers and notifications reach this form.
+  ~TForm1() override { destroy_components(); }
   const char* class_name() const override { return "TForm1"; }
 
   // Creates the window hidden and runs FormCreate.

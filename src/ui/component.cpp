@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "ui/guard.h"
+#include "ui/window.h"
+
 namespace ui {
 
 namespace {
@@ -13,10 +16,17 @@ constexpr wchar_t kReplacedProcProp[] = L"ClipSalvage.ReplacedProc";
 
 Component::Component(Component* owner, std::string name) : owner_(owner), name_(std::move(name)) {}
 
-Component::~Component() {
+Component::~Component() { destroy_components(); }
+
+void Component::destroy_components() noexcept {
   // Later components may refer to earlier ones (a child to its parent), so
-  // they go first.
-  while (!owned_.empty()) owned_.pop_back();
+  // they go first. Each leaves the list before it dies, so a component that
+  // looks at its owner's list meanwhile never meets a dead one.
+  while (!owned_.empty()) {
+    std::unique_ptr<Component> last = std::move(owned_.back());
+    owned_.pop_back();
+    last.reset();
+  }
 }
 
 void Component::adopt(std::unique_ptr<Component> child) { owned_.push_back(std::move(child)); }
@@ -105,19 +115,25 @@ void Control::invalidate() {
 WinControl::WinControl(Component* owner, std::string name) : Control(owner, std::move(name)) {}
 
 WinControl::~WinControl() {
-  // Stop dispatching to this object before the window goes, then restore the
-  // class procedure while the window is still valid.
+  // The derived parts of this object are gone already: its messages go
+  // straight to the procedure it replaced from now on.
   if (HWND hwnd = hwnd_.get()) {
     RemovePropW(hwnd, kControlProp);
+    if (previous_) SetPropW(hwnd, kReplacedProcProp, reinterpret_cast<HANDLE>(previous_));
+  }
+  // Owned controls unregister from this one's child list and their windows
+  // are children of this one's window: both must still exist while they go.
+  destroy_components();
+  if (HWND hwnd = hwnd_.get()) {
     const auto current = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC));
     if (previous_ && current == &WinControl::subclass_proc) {
       SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous_));
-    } else if (previous_) {
-      // Someone subclassed on top of us (a window skin does). Writing our
-      // predecessor back would cut them out before the window's last
-      // messages; the chain stays and our procedure forwards to it.
-      SetPropW(hwnd, kReplacedProcProp, reinterpret_cast<HANDLE>(previous_));
+      RemovePropW(hwnd, kReplacedProcProp);
     }
+    // Otherwise someone subclassed on top of us (a window skin does). Writing
+    // our predecessor back would cut them out before the window's last
+    // messages; the chain stays and our procedure forwards through the
+    // property set above.
   }
   set_parent(nullptr);
 }
@@ -163,6 +179,19 @@ HWND WinControl::handle() {
 }
 
 LRESULT CALLBACK WinControl::subclass_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  bool failed = true;
+  const LRESULT result = guard(
+      [&] {
+        const LRESULT r = route(hwnd, msg, wparam, lparam);
+        failed = false;
+        return r;
+      },
+      LRESULT{0});
+  if (failed) settle_failed_message(hwnd, msg);
+  return result;
+}
+
+LRESULT WinControl::route(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   auto* self = from_handle(hwnd);
   if (!self) {
     const auto replaced = reinterpret_cast<WNDPROC>(GetPropW(hwnd, kReplacedProcProp));
@@ -339,6 +368,11 @@ void WinControl::paint_graphic_children(HDC dc) {
 
 GraphicControl::GraphicControl(Component* owner, std::string name) : Control(owner, std::move(name)) {}
 
+void GraphicControl::click() {
+  // A copy: the event may replace itself while it runs.
+  if (std::function<void()> event = OnClick) event();
+}
+
 void GraphicControl::paint(HDC dc) {
   const RECT b = bounds();
   // Offset, not set: the DC may already be moved (an off-screen buffer).
@@ -363,7 +397,7 @@ LRESULT GraphicControl::default_handler(Message& m) {
       invalidate();
       POINT p{static_cast<short>(LOWORD(m.lparam)), static_cast<short>(HIWORD(m.lparam))};
       const RECT area{0, 0, width(), height()};
-      if (was && PtInRect(&area, p) && OnClick) OnClick();
+      if (was && PtInRect(&area, p)) click();
       return 0;
     }
     default:

@@ -55,6 +55,13 @@ class Component {
     return raw;
   }
 
+ protected:
+  // Destroys the owned components, newest first. A class whose owned
+  // components refer to its members (handlers that capture it, a parent's
+  // child list) calls it first in its destructor, so they go while all of it
+  // is still there.
+  void destroy_components() noexcept;
+
  private:
   void adopt(std::unique_ptr<Component> child);
 
@@ -183,6 +190,7 @@ class WinControl : public Control {
 
  private:
   static LRESULT CALLBACK subclass_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+  static LRESULT route(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   LRESULT route_to_graphic(Message& message);
 
   unique_hwnd hwnd_;
@@ -208,6 +216,8 @@ class GraphicControl : public Control {
   bool is(Kind kind) const override { return kind == Kind::graphic_control || Control::is(kind); }
 
   std::function<void()> OnClick;
+  // What a completed press does: runs OnClick.
+  void click();
   LPCWSTR cursor = IDC_ARROW;
   // Runs after the control painted itself, with the parent's DC moved so that
   // 0,0 is the control's top left.

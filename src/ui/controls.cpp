@@ -8,6 +8,7 @@
 #include <csetjmp>
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <tuple>
 
@@ -32,50 +33,72 @@ Bitmap::Bitmap(int width, int height) : width_(width), height_(height) {
 }
 
 namespace {
-struct JpegError {
+
+// libjpeg reports a fatal error through error_exit, which must not return.
+// It longjmps back into the function that made the failing call. Those
+// functions hold plain C data only, so the jump skips no destructor; they
+// answer false and the C++ side below cleans up as usual.
+struct JpegReader {
+  jpeg_decompress_struct info;
   jpeg_error_mgr mgr;
   jmp_buf jump;
 };
-void jpeg_fail(j_common_ptr info) { longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
-void jpeg_quiet(j_common_ptr, int) {}
+
+void jpeg_fail(j_common_ptr info) {
+  longjmp(reinterpret_cast<JpegReader*>(info->client_data)->jump, 1);
+}
+
+// A warning (level -1) means the decoder patched damaged data up: the
+// picture would come out partly grey, so it counts as a failure too.
+void jpeg_message(j_common_ptr info, int level) {
+  if (level < 0) jpeg_fail(info);
+}
+
+bool jpeg_open(JpegReader* reader, const uint8_t* data, size_t size) {
+  reader->info.err = jpeg_std_error(&reader->mgr);
+  reader->mgr.error_exit = jpeg_fail;
+  reader->mgr.emit_message = jpeg_message;
+  reader->info.client_data = reader;
+  // Before the first call: even creating the decoder can fail.
+  if (setjmp(reader->jump)) return false;
+  jpeg_create_decompress(&reader->info);
+  jpeg_mem_src(&reader->info, const_cast<unsigned char*>(data), static_cast<unsigned long>(size));
+  jpeg_read_header(&reader->info, TRUE);
+  // Rows come out in the bitmap's own blue, green, red order.
+  reader->info.out_color_space = JCS_EXT_BGR;
+  jpeg_start_decompress(&reader->info);
+  return true;
+}
+
+// Decodes every row into `bits`, `stride` bytes apart.
+bool jpeg_rows(JpegReader* reader, uint8_t* bits, int stride) {
+  if (setjmp(reader->jump)) return false;
+  while (reader->info.output_scanline < reader->info.output_height) {
+    JSAMPROW rows[1] = {bits + static_cast<size_t>(reader->info.output_scanline) * static_cast<size_t>(stride)};
+    jpeg_read_scanlines(&reader->info, rows, 1);
+  }
+  jpeg_finish_decompress(&reader->info);
+  return true;
+}
+
 }  // namespace
 
 Bitmap decode_jpeg(const uint8_t* data, size_t size) {
-  jpeg_decompress_struct info{};
-  JpegError error{};
-  info.err = jpeg_std_error(&error.mgr);
-  error.mgr.error_exit = jpeg_fail;
-  error.mgr.emit_message = jpeg_quiet;
-  // Declared before setjmp so a failure after the bitmap exists frees it.
-  Bitmap* out = new Bitmap();
-  if (setjmp(error.jump)) {
-    jpeg_destroy_decompress(&info);
-    delete out;
+  if (!data || size == 0) return Bitmap();
+  // Zeroed: the decoder's structures are plain C and must start cleared (a
+  // cleared one is also safe to destroy when creating it failed).
+  auto reader = std::make_unique<JpegReader>();
+  struct Destroy {
+    JpegReader* reader;
+    ~Destroy() { jpeg_destroy_decompress(&reader->info); }
+  } destroy{reader.get()};
+  if (!jpeg_open(reader.get(), data, size)) return Bitmap();
+  const JDIMENSION width = reader->info.output_width, height = reader->info.output_height;
+  if (reader->info.output_components != 3 || width == 0 || height == 0 || width > 16384 || height > 16384)
     return Bitmap();
-  }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, const_cast<unsigned char*>(data), static_cast<unsigned long>(size));
-  jpeg_read_header(&info, TRUE);
-  info.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&info);
-  *out = Bitmap(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
-  std::vector<uint8_t> row(info.output_width * 3);
-  while (info.output_scanline < info.output_height && !out->empty()) {
-    JSAMPROW rows[1] = {row.data()};
-    const int y = static_cast<int>(info.output_scanline);
-    jpeg_read_scanlines(&info, rows, 1);
-    uint8_t* dst = out->pixel(0, y);
-    for (JDIMENSION x = 0; x < info.output_width; ++x) {
-      dst[x * 3] = row[x * 3 + 2];
-      dst[x * 3 + 1] = row[x * 3 + 1];
-      dst[x * 3 + 2] = row[x * 3];
-    }
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  Bitmap result = std::move(*out);
-  delete out;
-  return result;
+  Bitmap out(static_cast<int>(width), static_cast<int>(height));
+  if (out.empty() || !jpeg_rows(reader.get(), out.bits(), out.stride())) return Bitmap();
+  return out;
 }
 
 void CustomControl::paint_to(HDC dc) {
@@ -662,15 +685,21 @@ Menu::~Menu() {
 }
 
 void PopupMenu::popup(HWND owner, int x, int y) {
+  if (OnPopup) OnPopup();
   build();
+  UINT id = 0;
   if (popup_tracker) {
-    popup_tracker(*this, owner, x, y);
-    return;
+    id = popup_tracker(*this, owner, x, y);
+  } else {
+    HWND form = GetAncestor(owner, GA_ROOT);
+    id = TrackPopupMenuEx(menu_handle(), TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, form, nullptr);
   }
-  HWND form = GetAncestor(owner, GA_ROOT);
-  const UINT id = TrackPopupMenuEx(menu_handle(), TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, form, nullptr);
-  if (id)
-    if (MenuItem* item = find(id); item && item->enabled() && item->OnClick) item->OnClick();
+  MenuItem* item = id ? find(id) : nullptr;
+  if (!item || !item->enabled() || !item->OnClick) return;
+  // The command runs inside the control's own handling of the click (the
+  // tree's NM_RCLICK, a WM_CONTEXTMENU); its failure stops here.
+  std::function<void()> command = item->OnClick;
+  guard(command);
 }
 
 void PopupMenu::set_tracker(Tracker tracker) { popup_tracker = std::move(tracker); }
@@ -746,6 +775,34 @@ void Form::show() {
   UpdateWindow(handle());
 }
 
+bool Form::focus_next(HWND focus, bool backward) {
+  std::vector<HWND> stops;
+  for (WinControl* control : tab_order) {
+    if (!control || !control->handle_allocated()) continue;
+    HWND hwnd = control->handle();
+    if (IsWindowVisible(hwnd) && IsWindowEnabled(hwnd)) stops.push_back(hwnd);
+  }
+  if (stops.empty()) return false;
+  const auto holds = [focus](HWND stop) { return focus == stop || IsChild(stop, focus); };
+  const auto at = std::find_if(stops.begin(), stops.end(), holds);
+  size_t next;
+  if (at == stops.end()) {
+    next = backward ? stops.size() - 1 : 0;
+  } else {
+    const size_t index = static_cast<size_t>(at - stops.begin());
+    next = backward ? (index + stops.size() - 1) % stops.size() : (index + 1) % stops.size();
+  }
+  SetFocus(stops[next]);
+  return true;
+}
+
+bool Form::dialog_key(WPARAM key) {
+  GraphicControl* button = key == VK_RETURN ? default_button : key == VK_ESCAPE ? cancel_button : nullptr;
+  if (!button || !button->visible()) return false;
+  button->click();
+  return true;
+}
+
 void Form::show_modal() {
   HWND owner = owner_window;
   if (owner) EnableWindow(owner, FALSE);
@@ -764,6 +821,10 @@ void Form::show_modal() {
 }
 
 void Form::close() {
+  // The owner takes input again before this window hides: Windows activates
+  // the next window when the active one hides, and a disabled owner would be
+  // passed over for some other program's window.
+  if (modal_ && owner_window) EnableWindow(owner_window, TRUE);
   if (OnClose) {
     OnClose();
   } else {
@@ -790,11 +851,8 @@ LRESULT Form::default_handler(Message& m) {
           });
         }
         if (item && item->enabled() && item->OnClick) {
-          try {
-            item->OnClick();
-          } catch (const std::exception& error) {
-            Application::instance().handle_exception(error);
-          }
+          std::function<void()> command = item->OnClick;
+          guard(command);
         }
         return 0;
       }
@@ -805,9 +863,82 @@ LRESULT Form::default_handler(Message& m) {
   return CustomControl::default_handler(m);
 }
 
+namespace {
+// Posted to the application's notice window when a failure is queued; also
+// the id of the timer that retries while a menu or move loop runs.
+constexpr UINT kShowFailures = WM_APP + 0x2F1;
+constexpr UINT_PTR kRetryTimer = 1;
+constexpr size_t kMaxPendingFailures = 16;
+
+// True while the thread runs a menu's or a window move's own loop: a modal
+// box opened from there would sit under the menu or fight the move.
+bool in_system_loop() {
+  GUITHREADINFO info{sizeof(info)};
+  if (!GetGUIThreadInfo(GetCurrentThreadId(), &info)) return false;
+  return info.flags & (GUI_INMENUMODE | GUI_POPUPMENUMODE | GUI_SYSTEMMENUMODE | GUI_INMOVESIZE);
+}
+
+bool key_down(int key) { return (GetKeyState(key) & 0x8000) != 0; }
+}  // namespace
+
+Application::Application() {
+  notice_.on(kShowFailures, [this](WPARAM, LPARAM) -> std::optional<LRESULT> {
+    show_failures();
+    return 0;
+  });
+  notice_.on(WM_TIMER, [this](WPARAM id, LPARAM) -> std::optional<LRESULT> {
+    if (id != kRetryTimer) return std::nullopt;
+    KillTimer(notice_.hwnd(), kRetryTimer);
+    show_failures();
+    return 0;
+  });
+  WindowSpec plan;
+  plan.class_name = L"TApplicationNotice";
+  plan.style = 0;
+  plan.bounds = {0, 0, 0, 0};
+  plan.parent = HWND_MESSAGE;
+  notice_.create(plan);
+}
+
 Application& Application::instance() {
   static Application app;
   return app;
+}
+
+bool Application::translate_keys(MSG& msg) {
+  if (!msg.hwnd) return false;
+  HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+  // The main window's shortcuts belong to it alone, and only while nothing
+  // runs on top of it: not while a modal window has it disabled, and not in a
+  // loop that a handler runs (a long command pumping messages, a modal
+  // window's loop), where a shortcut would start a second command inside the
+  // first.
+  if (main_form_ && main_form_->handle_allocated() && main_form_->accelerators() && dispatch_depth_ == 0 &&
+      root == main_form_->handle() && IsWindowEnabled(root) &&
+      TranslateAcceleratorW(root, main_form_->accelerators(), &msg))
+    return true;
+  if (msg.message == WM_SYSKEYUP && msg.wParam == VK_F10 && swallow_f10_release_) {
+    swallow_f10_release_ = false;
+    return true;
+  }
+  if ((msg.message == WM_SYSKEYDOWN || msg.message == WM_KEYDOWN) && msg.wParam == VK_F10 && key_down(VK_SHIFT) &&
+      !key_down(VK_CONTROL) && !key_down(VK_MENU)) {
+    // Shift+F10 asks for the focused control's context menu, as the menu key
+    // does. Its release must not then open the menu bar as a lone F10's does.
+    swallow_f10_release_ = true;
+    SendMessageW(msg.hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(msg.hwnd), -1);
+    return true;
+  }
+  if (msg.message == WM_KEYDOWN && !key_down(VK_CONTROL) && !key_down(VK_MENU) &&
+      (msg.wParam == VK_TAB || msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)) {
+    auto* form = dynamic_cast<Form*>(WinControl::from_handle(root));
+    if (!form || !IsWindowEnabled(root)) return false;
+    if (msg.wParam == VK_TAB) return form->focus_next(msg.hwnd, key_down(VK_SHIFT));
+    bool used = false;
+    guard([&] { used = form->dialog_key(msg.wParam); });
+    return used;
+  }
+  return false;
 }
 
 bool Application::dispatch(MSG& msg) {
@@ -815,9 +946,7 @@ bool Application::dispatch(MSG& msg) {
     terminated_ = true;
     return false;
   }
-  if (main_form_ && main_form_->handle_allocated() && main_form_->accelerators() &&
-      TranslateAcceleratorW(main_form_->handle(), main_form_->accelerators(), &msg))
-    return true;
+  if (translate_keys(msg)) return true;
   if (msg.message == WM_SYSCHAR && msg.hwnd) {
     // Alt + a character typed in a control is meant for the menu of its
     // top-level window. The default handling in the control would look for a
@@ -828,6 +957,11 @@ bool Application::dispatch(MSG& msg) {
     if (root && root != msg.hwnd) msg.hwnd = root;
   }
   TranslateMessage(&msg);
+  struct Depth {
+    int& depth;
+    explicit Depth(int& d) : depth(d) { ++depth; }
+    ~Depth() { --depth; }
+  } depth{dispatch_depth_};
   DispatchMessageW(&msg);
   return true;
 }
@@ -860,10 +994,55 @@ void Application::handle_exception(const std::exception& error) {
   message_box(error.what(), title, MB_OK | MB_ICONERROR);
 }
 
+void Application::post_failure(std::string text) noexcept {
+  try {
+    {
+      std::lock_guard<std::mutex> lock(failures_mutex_);
+      if (failures_.size() >= kMaxPendingFailures ||
+          std::find(failures_.begin(), failures_.end(), text) != failures_.end())
+        return;
+      failures_.push_back(std::move(text));
+    }
+    PostMessageW(notice_.hwnd(), kShowFailures, 0, 0);
+  } catch (...) {
+    // Out of memory for the text: nothing more can be done from here.
+  }
+}
+
+size_t Application::pending_failures() {
+  std::lock_guard<std::mutex> lock(failures_mutex_);
+  return failures_.size();
+}
+
+void Application::show_failures() {
+  // A box's own loop may deliver the next notice; the box already showing
+  // takes the rest in turn when it closes.
+  if (showing_failures_) return;
+  if (in_system_loop()) {
+    SetTimer(notice_.hwnd(), kRetryTimer, 100, nullptr);
+    return;
+  }
+  showing_failures_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{showing_failures_};
+  for (;;) {
+    std::string text;
+    {
+      std::lock_guard<std::mutex> lock(failures_mutex_);
+      if (failures_.empty()) break;
+      text = std::move(failures_.front());
+      failures_.pop_front();
+    }
+    message_box(text, title, MB_OK | MB_ICONERROR);
+  }
+}
+
 void report_entry_failure(const std::exception* error) noexcept {
   try {
-    if (error) Application::instance().handle_exception(*error);
-    else Application::instance().handle_exception(std::runtime_error("unknown failure"));
+    const char* text = error ? error->what() : nullptr;
+    Application::instance().post_failure(text && *text ? text : "程序内部错误");
   } catch (...) {
     // Nothing more can be done without unwinding into the system's frame.
   }
@@ -871,6 +1050,13 @@ void report_entry_failure(const std::exception* error) noexcept {
 
 int Application::message_box(const std::string& text, const std::string& caption, UINT flags) {
   HWND owner = main_form_ && main_form_->handle_allocated() ? main_form_->handle() : nullptr;
+  // While a modal window has the main window disabled, the box belongs to
+  // that window: a box owned by the main window would enable it again when
+  // it closes, under the modal window.
+  if (owner && !IsWindowEnabled(owner)) {
+    HWND popup = GetLastActivePopup(owner);
+    if (popup && popup != owner && IsWindowEnabled(popup) && IsWindowVisible(popup)) owner = popup;
+  }
   if (notifier_) return notifier_(owner, text, caption, flags);
   return MessageBoxW(owner, widen(text).c_str(), widen(caption).c_str(), flags);
 }
@@ -890,7 +1076,9 @@ bool OpenDialog::execute(HWND owner) {
     ofn.lpstrFilter = wide_filter.c_str();
     ofn.lpstrFile = buffer.data();
     ofn.nMaxFile = static_cast<DWORD>(buffer.size());
-    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+    // NOCHANGEDIR: browsing must not leave the process's current directory
+    // on the evidence disk's folder.
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_NOCHANGEDIR;
     if (GetOpenFileNameW(&ofn)) chosen = narrow(buffer.c_str());
   }
   if (!chosen) return false;

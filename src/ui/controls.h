@@ -8,11 +8,14 @@
 #include <commctrl.h>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "ui/component.h"
+#include "ui/window.h"
 
 namespace ui {
 
@@ -36,7 +39,8 @@ class Bitmap {
   gdi_object<HBITMAP> bitmap_;
 };
 
-// Decodes a baseline or progressive JPEG; an empty bitmap when it is not one.
+// Decodes a baseline or progressive JPEG; an empty bitmap when it is not one
+// or when the decoder had to patch damaged data up.
 Bitmap decode_jpeg(const uint8_t* data, size_t size);
 
 // Own-class window: fills itself with its colour and paints its windowless
@@ -296,10 +300,15 @@ class PopupMenu : public Menu {
  public:
   PopupMenu(Component* owner, std::string name) : Menu(owner, std::move(name)) { popup_kind = true; }
   const char* class_name() const override { return "TPopupMenu"; }
-  // Shows the menu at screen x, y for `owner`. The display goes through a
-  // tracker that tests replace, so no test waits on a menu's modal loop.
+  // Runs just before the menu shows, so its items can follow the state of
+  // the moment (the selection the menu acts on).
+  std::function<void()> OnPopup;
+  // Shows the menu at screen x, y for `owner` and runs the chosen item's
+  // OnClick once the menu is gone. The display goes through a tracker that
+  // tests replace, so no test waits on a menu's modal loop; it answers the
+  // chosen item's command id, or 0 for none.
   void popup(HWND owner, int x, int y);
-  using Tracker = std::function<void(PopupMenu&, HWND, int, int)>;
+  using Tracker = std::function<UINT(PopupMenu&, HWND, int, int)>;
   static void set_tracker(Tracker tracker);
 };
 
@@ -331,6 +340,19 @@ class Form : public CustomControl {
   std::function<void()> OnClose;  // the default hides the form
   HACCEL accelerators() const noexcept { return accel_.get(); }
 
+  // Keyboard navigation as in a dialog. Tab and Shift+Tab move the focus
+  // along tab_order (controls without a window, hidden or disabled ones are
+  // passed over); Enter presses default_button, Esc cancel_button.
+  std::vector<WinControl*> tab_order;
+  GraphicControl* default_button = nullptr;
+  GraphicControl* cancel_button = nullptr;
+  // Moves the focus on from the control holding `focus`; false when the form
+  // has no tab order to move along.
+  bool focus_next(HWND focus, bool backward);
+  // Handles Enter and Esc for the buttons above; false when the key is not
+  // the form's.
+  bool dialog_key(WPARAM key);
+
  protected:
   CreateParams create_params() override;
   LRESULT default_handler(Message& message) override;
@@ -348,7 +370,8 @@ class Form : public CustomControl {
 };
 
 // The process's application object: title, message loop, message pumping,
-// and the one place failures turn into message boxes.
+// and the one place failures turn into message boxes. It is made on the GUI
+// thread by the first call of instance().
 class Application {
  public:
   static Application& instance();
@@ -360,8 +383,18 @@ class Application {
   bool terminated() const noexcept { return terminated_; }
   void set_main_form(Form* form) { main_form_ = form; }
   Form* main_form() const noexcept { return main_form_; }
-  // Shows the failure's text in an error box.
+  // Shows the failure's text in an error box, now.
   void handle_exception(const std::exception& error);
+
+  // Queues a failure caught at a system entry point; any thread may call it.
+  // The error box shows it once the GUI thread's message loop runs again, so
+  // no box opens inside a hook, a menu loop or a control's own processing.
+  // The same text waiting already is not queued twice.
+  void post_failure(std::string text) noexcept;
+  // Shows the queued failures, one box each, unless a menu or a window's
+  // move or size loop is running; then they wait for a later turn.
+  void show_failures();
+  size_t pending_failures();
 
   // Every message box goes through the notifier; tests replace it.
   using Notifier = std::function<int(HWND owner, const std::string& text, const std::string& caption, UINT flags)>;
@@ -370,11 +403,23 @@ class Application {
   void reset_terminated() { terminated_ = false; }
 
  private:
+  Application();
   bool dispatch(MSG& msg);
+  // Keys the program handles before any window sees them: accelerators,
+  // Shift+F10, and the forms' Tab, Enter and Esc. True when consumed.
+  bool translate_keys(MSG& msg);
   std::string title_;
   Form* main_form_ = nullptr;
   bool terminated_ = false;
   Notifier notifier_;
+  // How many messages our loops are dispatching right now: above 0 a loop
+  // runs inside a handler (a modal window, a long command's pumping).
+  int dispatch_depth_ = 0;
+  bool swallow_f10_release_ = false;
+  std::mutex failures_mutex_;
+  std::deque<std::string> failures_;
+  bool showing_failures_ = false;
+  Window notice_;  // message-only; its messages show the queued failures
 };
 
 // The standard file-open dialog. Its display goes through a runner that tests

@@ -1,8 +1,6 @@
 #include "ui/timer.h"
 
-#include <exception>
-
-#include "ui/controls.h"
+#include "ui/guard.h"
 
 namespace ui {
 
@@ -52,11 +50,7 @@ void Timer::fire() {
   } reset{running_};
   // A copy: the event may replace itself or disable the timer while it runs.
   std::function<void()> event = OnTimer;
-  try {
-    event();
-  } catch (const std::exception& error) {
-    Application::instance().handle_exception(error);
-  }
+  guard(event);
 }
 
 }  // namespace ui

@@ -1,5 +1,6 @@
 #include "ui/window.h"
 
+#include "ui/guard.h"
 #include "ui/wide.h"
 
 namespace ui {
@@ -39,6 +40,28 @@ LRESULT Window::default_proc(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT CALLBACK Window::proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  bool failed = true;
+  const LRESULT result = guard(
+      [&] {
+        const LRESULT r = route(hwnd, message, wparam, lparam);
+        failed = false;
+        return r;
+      },
+      LRESULT{0});
+  if (failed) {
+    settle_failed_message(hwnd, message);
+    if (message == WM_NCDESTROY) {
+      // The object must still forget the handle it no longer owns.
+      if (auto* self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA))) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_.release();
+      }
+    }
+  }
+  return result;
+}
+
+LRESULT Window::route(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
     auto* self = static_cast<Window*>(create->lpCreateParams);
@@ -68,6 +91,10 @@ LRESULT Window::dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
     }
   }
   return default_proc(message, wparam, lparam);
+}
+
+void settle_failed_message(HWND hwnd, UINT message) noexcept {
+  if (message == WM_PAINT) ValidateRect(hwnd, nullptr);
 }
 
 void set_window_text(HWND hwnd, const std::string& utf8) {

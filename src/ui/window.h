@@ -54,11 +54,17 @@ class Window {
 
  private:
   static LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  static LRESULT route(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT dispatch(UINT message, WPARAM wparam, LPARAM lparam);
 
   unique_hwnd hwnd_;
   std::unordered_map<UINT, std::vector<Handler>> handlers_;
 };
+
+// After a handler failed on a message (its failure reported, the procedure
+// answering 0): leaves the window so that the message is not sent again at
+// once. A WM_PAINT whose handler threw would otherwise come back forever.
+void settle_failed_message(HWND hwnd, UINT message) noexcept;
 
 // Sends WM_SETTEXT / WM_GETTEXT with UTF-8 on our side.
 void set_window_text(HWND hwnd, const std::string& utf8);

@@ -14,6 +14,7 @@
 #include "ui/timer.h"
 #include "ui/wide.h"
 #include "ui/message_pump.h"
+#include "app/sparse_image.h"
 
 namespace {
 
@@ -75,9 +76,14 @@ class MainForm : public testing::Test {
       boxes_.push_back({text, caption, flags});
       return IDOK;
     });
-    ui::PopupMenu::set_tracker([this](ui::PopupMenu& menu, HWND, int x, int y) {
+    ui::PopupMenu::set_tracker([this](ui::PopupMenu& menu, HWND, int x, int y) -> UINT {
       popups_.push_back(&menu);
       popup_points_.push_back({x, y});
+      if (!choice_) return 0;
+      ui::MenuItem* item = choice_;
+      choice_ = nullptr;
+      // A greyed item can't be chosen.
+      return item->enabled() ? item->id() : 0;
     });
     ui::OpenDialog::set_runner([this](ui::OpenDialog& dialog, HWND) -> std::optional<std::string> {
       filters_.push_back(dialog.filter);
@@ -130,6 +136,7 @@ class MainForm : public testing::Test {
   std::vector<POINT> popup_points_;
   std::vector<std::string> filters_;
   std::string next_file_;
+  ui::MenuItem* choice_ = nullptr;  // what the next popup menu's user picks
 };
 
 TEST_F(MainForm, LoadsTheSkinFromItsResourcesAtStart) {
@@ -340,6 +347,7 @@ TEST_F(MainForm, ImageLoadingComparesWholePathsIgnoringCase) {
   EXPECT_TRUE(boxes_.empty());
 
   load("D:\\missing.img");
+  clip::test::pump();  // the failure's box shows from the message loop
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].text, "Cannot open file D:\\missing.img");
   EXPECT_TRUE(boxes_[0].flags & MB_ICONERROR);
@@ -391,38 +399,7 @@ TEST_F(MainForm, StopSweepsTheBarToFullAndSetsTheFlag) {
 }
 
 
-// A sparse recorder image: the signature sector (also the first header block)
-// at sector 8,000,130, a second header of the same channel 17 blocks later,
-// and zeros to the end.
-std::string write_sparse_image(int64_t& sectors) {
-  wchar_t dir[MAX_PATH];
-  GetTempPathW(MAX_PATH, dir);
-  const std::wstring path = std::wstring(dir) + L"clipsalvage-ui-scan.img";
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  constexpr int64_t kFirst = 8000130;
-  sectors = kFirst + 40 * 128;
-  auto put = [&](int64_t sector, uint8_t channel) {
-    uint8_t header[512] = {};
-    memcpy(header + 80, "MDVR96NT_2_R", 12);
-    const uint8_t time[6] = {12, 5, 20, 13, 45, 30};
-    memcpy(header + 43, time, 6);
-    header[468] = channel;
-    LARGE_INTEGER at;
-    at.QuadPart = sector * 512;
-    SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
-    DWORD written = 0;
-    WriteFile(file, header, 512, &written, nullptr);
-  };
-  put(kFirst, 1);
-  put(kFirst + 17 * 128, 1);
-  LARGE_INTEGER end;
-  end.QuadPart = sectors * 512;
-  SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
-  SetEndOfFile(file);
-  CloseHandle(file);
-  return ui::narrow(path);
-}
+using clip::test::write_sparse_image;
 
 TEST_F(MainForm, ScanOfALargeSparseImageListsItsClips) {
   int64_t sectors = 0;

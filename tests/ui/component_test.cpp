@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -112,6 +113,86 @@ TEST(WinControl, ChildWindowsDyingWithTheirParentForgetTheirHandles) {
   EXPECT_EQ(ui::unique_hwnd::live_count(), live - 2);
 }
 
+// Writes down, as it dies, what it can still see of its parent.
+class Recording : public ui::Panel {
+ public:
+  struct Seen {
+    std::string name;
+    bool parent_window;     // the parent's window still exists
+    bool listed;            // the parent's child list still holds this one
+    bool owner_handler_ran; // a message to the parent reached its handler
+  };
+  Recording(ui::Component* owner, std::string name, std::vector<Seen>& log, HWND& parent_hwnd)
+      : ui::Panel(owner, std::move(name)), log_(log), parent_hwnd_(parent_hwnd) {}
+  ~Recording() override {
+    const auto& list = parent()->children();
+    const bool listed = std::find(list.begin(), list.end(), this) != list.end();
+    log_.push_back({this->name(), IsWindow(parent_hwnd_) != FALSE, listed,
+                    SendMessageW(parent_hwnd_, WM_APP + 3, 0, 0) == 33});
+  }
+
+ private:
+  std::vector<Seen>& log_;
+  HWND& parent_hwnd_;
+};
+
+// A form whose handler needs a member of its own; its controls go first.
+class OrderedForm : public ui::Form {
+ public:
+  OrderedForm(ui::Component* owner, std::vector<Recording::Seen>& log) : ui::Form(owner, "F") {
+    client_width = 200;
+    client_height = 100;
+    on(WM_APP + 3, [this](ui::Message&) -> std::optional<LRESULT> { return answer_.at(0); });
+    for (const char* name : {"Panel1", "Panel2"}) make<Recording>(name, log, hwnd_)->set_parent(this);
+  }
+  ~OrderedForm() override { destroy_components(); }
+  bool create() {
+    if (!ui::Form::create()) return false;
+    hwnd_ = handle();
+    return true;
+  }
+
+ private:
+  std::vector<LRESULT> answer_{33};
+  HWND hwnd_ = nullptr;
+};
+
+TEST(Form, OwnedControlsDieBeforeTheFormTheyBelongTo) {
+  std::vector<Recording::Seen> log;
+  HWND form_hwnd = nullptr;
+  {
+    ui::Component root(nullptr, "root");
+    auto* form = root.make<OrderedForm>(log);
+    ASSERT_TRUE(form->create());
+    form_hwnd = form->handle();
+  }
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].name, "Panel2") << "newest first";
+  for (const auto& seen : log) {
+    EXPECT_TRUE(seen.parent_window) << seen.name;
+    EXPECT_TRUE(seen.listed) << seen.name;
+    EXPECT_TRUE(seen.owner_handler_ran) << seen.name;
+  }
+  EXPECT_FALSE(IsWindow(form_hwnd));
+
+  // A form class without its own ordering still keeps the child list and the
+  // window alive for its controls; only its derived handlers are gone.
+  log.clear();
+  {
+    HWND hwnd = nullptr;  // outlives root, whose controls look at it
+    ui::Component root(nullptr, "root");
+    auto* form = root.make<Host>("Plain");
+    form->client_width = 100;
+    form->client_height = 50;
+    form->make<Recording>("Panel1", log, hwnd)->set_parent(form);
+    ASSERT_TRUE(form->create());
+    hwnd = form->handle();
+  }
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_TRUE(log[0].parent_window);
+  EXPECT_TRUE(log[0].listed);
+}
+
 TEST(MenuItem, ShortcutsBecomeAccelerators) {
   ui::Component root(nullptr, "root");
   auto* item = root.make<ui::MenuItem>("S1", "扫描", "Alt+S");
@@ -168,6 +249,36 @@ TEST(Jpeg, DecodesToBgrBitmapAndRejectsGarbage) {
   EXPECT_TRUE(ui::decode_jpeg(cut.data(), cut.size()).empty());
   const uint8_t junk[] = {1, 2, 3, 4};
   EXPECT_TRUE(ui::decode_jpeg(junk, sizeof(junk)).empty());
+  EXPECT_TRUE(ui::decode_jpeg(nullptr, 0).empty());
+}
+
+TEST(Jpeg, DamageAfterTheHeaderGivesAnEmptyBitmapAndFreesIt) {
+  const std::vector<uint8_t> bytes = make_jpeg(320, 200);
+  const int bitmaps = ui::gdi_object<HBITMAP>::live_count();
+  // Cut inside the picture's data: the header is whole, so the bitmap exists
+  // when the decoder finds the data ending early.
+  for (size_t keep : {bytes.size() / 2, bytes.size() - 10}) {
+    std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(keep));
+    EXPECT_TRUE(ui::decode_jpeg(cut.data(), cut.size()).empty()) << keep;
+  }
+  // Scrambled entropy data after the start of scan.
+  std::vector<uint8_t> scrambled = bytes;
+  size_t sos = 0;
+  for (size_t i = 0; i + 1 < scrambled.size(); ++i)
+    if (scrambled[i] == 0xFF && scrambled[i + 1] == 0xDA) sos = i;
+  ASSERT_GT(sos, 0u);
+  for (size_t i = sos + 20; i + 2 < scrambled.size(); i += 7) scrambled[i] = 0xFF, scrambled[i + 1] = 0xD0 + (i % 8);
+  EXPECT_TRUE(ui::decode_jpeg(scrambled.data(), scrambled.size()).empty());
+  // A header naming a picture too large to be real.
+  std::vector<uint8_t> huge = bytes;
+  for (size_t i = 0; i + 8 < huge.size(); ++i)
+    if (huge[i] == 0xFF && huge[i + 1] == 0xC0) {
+      huge[i + 5] = 0xFF, huge[i + 6] = 0xFF;  // height 65535
+      break;
+    }
+  EXPECT_TRUE(ui::decode_jpeg(huge.data(), huge.size()).empty());
+  EXPECT_EQ(ui::gdi_object<HBITMAP>::live_count(), bitmaps) << "every bitmap made for a failed picture is freed";
+  EXPECT_FALSE(ui::decode_jpeg(bytes.data(), bytes.size()).empty()) << "the whole picture still decodes";
 }
 
 }  // namespace
