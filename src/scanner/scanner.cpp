@@ -55,7 +55,11 @@ struct ScanState {
     for (const auto& known : list) {
       if (known.first <= range.first && known.first + known.count >= end) return;
     }
-    log("扇区 " + std::to_string(range.first) + " 起 " + std::to_string(range.count) + " 个扇区无法读取，已用零填充");
+    if (callbacks.unreadable) {
+      callbacks.unreadable(range);
+    } else {
+      log(unreadable_line(range));
+    }
     list.push_back(range);
     std::sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.first < b.first; });
     std::vector<SectorRange> merged;
@@ -301,6 +305,10 @@ class Indexer {
 };
 
 }  // namespace
+
+std::string unreadable_line(const SectorRange& range) {
+  return "扇区 " + std::to_string(range.first) + " 起 " + std::to_string(range.count) + " 个扇区无法读取，已用零填充";
+}
 
 ScanResult scan(sources::BlockSource& source, const ScanOptions& options, const ScanCallbacks& callbacks) {
   ScanResult result;

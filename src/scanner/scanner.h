@@ -72,6 +72,10 @@ struct ScanCallbacks {
   std::function<void(double seconds)> retry_time;
   // At the start of each pass, with the sectors it will read, [first, end).
   std::function<void(ScanPass pass, int64_t first, int64_t end)> pass;
+  // Each newly unreadable range as it is found. When set, it takes the place
+  // of the range's log line, so a caller can show unreadable_line(range) at a
+  // rate of its own; summary lines still go to log.
+  std::function<void(const SectorRange&)> unreadable;
 };
 
 struct ScanOptions {
@@ -114,6 +118,8 @@ std::string clip_name(std::optional<int> channel, const std::optional<TimeFields
 std::string channel_column(std::optional<int> channel);
 // "2012-05-20 13-45-30"; empty before any header block.
 std::string start_column(const std::optional<TimeFields>& time);
+// The log line of one unreadable range.
+std::string unreadable_line(const SectorRange& range);
 // Blocks x 64 KiB in whole MiB.
 inline int64_t size_mb(int64_t blocks) { return blocks * 64 / 1024; }
 
