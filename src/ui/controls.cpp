@@ -292,11 +292,18 @@ CreateParams Memo::create_params() {
   return p;
 }
 
-void Memo::add_line(const std::string& line) {
+void Memo::add_line(const std::string& line) { add_lines({line}); }
+
+void Memo::add_lines(const std::vector<std::string>& lines) {
+  if (lines.empty()) return;
   HWND hwnd = handle();
   SendMessageW(hwnd, EM_SETLIMITTEXT, 0, 0);
   const LRESULT length = GetWindowTextLengthW(hwnd);
-  const std::wstring text = (length > 0 ? L"\r\n" : L"") + widen(line);
+  std::wstring text;
+  for (const std::string& line : lines) {
+    if (length > 0 || !text.empty()) text += L"\r\n";
+    text += widen(line);
+  }
   SendMessageW(hwnd, EM_SETSEL, length, length);
   SendMessageW(hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
@@ -392,7 +399,7 @@ CreateParams TreeView::create_params() {
   CreateParams p;
   p.class_name = WC_TREEVIEWW;
   p.style |= WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_FULLROWSELECT |
-             TVS_SHOWSELALWAYS;
+             TVS_SHOWSELALWAYS | TVS_INFOTIP;
   p.ex_style = WS_EX_CLIENTEDGE;
   return p;
 }
@@ -477,6 +484,14 @@ POINT context_menu_point(HWND hwnd, LPARAM lparam, const RECT* item) {
   ClientToScreen(hwnd, &p);
   return p;
 }
+
+// Copies text into a control's buffer of `capacity` characters, cut to fit.
+void copy_bounded(const std::wstring& text, wchar_t* into, int capacity) {
+  if (!into || capacity <= 0) return;
+  const size_t n = std::min(text.size(), static_cast<size_t>(capacity - 1));
+  std::copy_n(text.begin(), n, into);
+  into[n] = L'\0';
+}
 }  // namespace
 
 LRESULT TreeView::default_handler(Message& m) {
@@ -484,6 +499,11 @@ LRESULT TreeView::default_handler(Message& m) {
     case kReflectNotify: {
       auto* header = reinterpret_cast<NMHDR*>(m.lparam);
       if (header->code == TVN_SELCHANGEDW && OnChange) OnChange(reinterpret_cast<NMTREEVIEWW*>(header)->itemNew.hItem);
+      if (header->code == TVN_GETINFOTIPW) {
+        auto* tip = reinterpret_cast<NMTVGETINFOTIPW*>(header);
+        copy_bounded(OnInfoTip ? widen(OnInfoTip(tip->hItem)) : std::wstring(), tip->pszText, tip->cchTextMax);
+        return 0;
+      }
       if (header->code == NM_RCLICK && popup_menu) {
         // The control's own mouse loop swallows the button release, and
         // Wine's tree view sends no WM_CONTEXTMENU after it; Windows sends one
@@ -518,7 +538,7 @@ LRESULT TreeView::default_handler(Message& m) {
 CreateParams ListView::create_params() {
   CreateParams p;
   p.class_name = WC_LISTVIEWW;
-  p.style |= WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS;
+  p.style |= WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_OWNERDATA;
   p.ex_style = WS_EX_CLIENTEDGE;
   return p;
 }
@@ -527,6 +547,9 @@ void ListView::created() {
   HWND hwnd = handle();
   ListView_SetExtendedListViewStyle(
       hwnd, LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP);
+  // The check box is a state image; with owner data the control asks for it
+  // with the texts.
+  ListView_SetCallbackMask(hwnd, LVIS_STATEIMAGEMASK);
   for (size_t i = 0; i < columns.size(); ++i) {
     std::wstring caption = widen(columns[i].caption);
     LVCOLUMNW column{};
@@ -536,66 +559,124 @@ void ListView::created() {
     column.pszText = caption.data();
     SendMessageW(hwnd, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
   }
+  if (!rows_.empty()) ListView_SetItemCountEx(hwnd, static_cast<int>(rows_.size()), LVSICF_NOSCROLL);
 }
 
 int ListView::add_row(const std::vector<std::string>& texts, LPARAM data) {
-  HWND hwnd = handle();
-  std::wstring caption = widen(texts.empty() ? std::string() : texts[0]);
-  LVITEMW item{};
-  item.mask = LVIF_TEXT | LVIF_PARAM;
-  item.iItem = row_count();
-  item.pszText = caption.data();
-  item.lParam = data;
-  const int row = static_cast<int>(SendMessageW(hwnd, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
-  for (size_t c = 1; c < texts.size(); ++c) {
-    std::wstring text = widen(texts[c]);
-    LVITEMW sub{};
-    sub.iSubItem = static_cast<int>(c);
-    sub.pszText = text.data();
-    SendMessageW(hwnd, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&sub));
+  add_rows({Row{texts, data, false}});
+  return row_count() - 1;
+}
+
+void ListView::add_rows(std::vector<Row> rows) {
+  if (rows.empty()) return;
+  if (rows_.empty()) rows_ = std::move(rows);
+  else rows_.insert(rows_.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+  // Only the new rows' area is repainted; what is on screen stays put.
+  if (handle_allocated())
+    ListView_SetItemCountEx(handle(), row_count(), LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+}
+
+void ListView::clear() {
+  rows_.clear();
+  if (handle_allocated()) {
+    ListView_SetItemCountEx(handle(), 0, 0);
+    InvalidateRect(handle(), nullptr, TRUE);
   }
-  return row;
 }
 
-int ListView::row_count() { return ListView_GetItemCount(handle()); }
-
-std::string ListView::text(int row, int column) {
-  wchar_t buffer[512] = {};
-  LVITEMW item{};
-  item.iSubItem = column;
-  item.pszText = buffer;
-  item.cchTextMax = 512;
-  SendMessageW(handle(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-  return narrow(buffer);
+std::string ListView::text(int row, int column) const {
+  if (row < 0 || row >= row_count() || column < 0) return {};
+  const std::vector<std::string>& texts = rows_[static_cast<size_t>(row)].texts;
+  return static_cast<size_t>(column) < texts.size() ? texts[static_cast<size_t>(column)] : std::string();
 }
 
-bool ListView::checked(int row) { return ListView_GetCheckState(handle(), row) != 0; }
-void ListView::set_checked(int row, bool checked) { ListView_SetCheckState(handle(), row, checked ? TRUE : FALSE); }
+bool ListView::checked(int row) const {
+  return row >= 0 && row < row_count() && rows_[static_cast<size_t>(row)].checked;
+}
 
-LPARAM ListView::data(int row) {
-  LVITEMW item{};
-  item.mask = LVIF_PARAM;
-  item.iItem = row;
-  SendMessageW(handle(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-  return item.lParam;
+void ListView::set_checked(int row, bool checked) {
+  if (row < 0 || row >= row_count()) return;
+  rows_[static_cast<size_t>(row)].checked = checked;
+  if (batch_depth_ == 0 && handle_allocated()) ListView_RedrawItems(handle(), row, row);
+}
+
+ListView::Batch::~Batch() {
+  if (--list_.batch_depth_ == 0 && list_.handle_allocated()) InvalidateRect(list_.handle(), nullptr, FALSE);
+}
+
+LPARAM ListView::data(int row) const {
+  return row >= 0 && row < row_count() ? rows_[static_cast<size_t>(row)].data : 0;
+}
+
+void ListView::toggle(int row) {
+  if (row < 0 || row >= row_count()) return;
+  set_checked(row, !checked(row));
+}
+
+void ListView::answer_display_info(NMLVDISPINFOW& info) const {
+  LVITEMW& item = info.item;
+  if (item.iItem < 0 || item.iItem >= row_count()) return;
+  if (item.mask & LVIF_TEXT) copy_bounded(widen(text(item.iItem, item.iSubItem)), item.pszText, item.cchTextMax);
+  if (item.mask & LVIF_STATE) {
+    item.state = (item.state & ~LVIS_STATEIMAGEMASK) | INDEXTOSTATEIMAGEMASK(checked(item.iItem) ? 2 : 1);
+    item.stateMask |= LVIS_STATEIMAGEMASK;
+  }
 }
 
 int ListView::column_width(int column) { return ListView_GetColumnWidth(handle(), column); }
 void ListView::set_column_width(int column, int width) { ListView_SetColumnWidth(handle(), column, width); }
 
 LRESULT ListView::default_handler(Message& m) {
-  if (m.msg == WM_SIZE) {
-    LRESULT r = WinControl::default_handler(m);
-    if (OnResize) OnResize();
-    return r;
-  }
-  if (m.msg == WM_CONTEXTMENU && popup_menu) {
-    RECT item{};
-    const int focused = ListView_GetNextItem(handle(), -1, LVNI_FOCUSED);
-    const bool shown = focused >= 0 && ListView_GetItemRect(handle(), focused, &item, LVIR_LABEL);
-    const POINT at = context_menu_point(handle(), m.lparam, shown ? &item : nullptr);
-    popup_menu->popup(handle(), at.x, at.y);
-    return 0;
+  switch (m.msg) {
+    case kReflectNotify: {
+      auto* header = reinterpret_cast<NMHDR*>(m.lparam);
+      if (header->code == LVN_GETDISPINFOW) {
+        answer_display_info(*reinterpret_cast<NMLVDISPINFOW*>(m.lparam));
+        return 0;
+      }
+      if (header->code == LVN_ODFINDITEMW) return -1;  // no type-ahead search in the rows
+      return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+      // The control keeps no marks of owner-data rows: a press on a box is
+      // ours to answer, and the control never sees it.
+      LVHITTESTINFO hit{};
+      hit.pt = {static_cast<short>(LOWORD(m.lparam)), static_cast<short>(HIWORD(m.lparam))};
+      const int row = ListView_SubItemHitTest(handle(), &hit);
+      if (row >= 0 && hit.iSubItem == 0 && (hit.flags & LVHT_ONITEMSTATEICON)) {
+        SetFocus(handle());
+        toggle(row);
+        return 0;
+      }
+      break;
+    }
+    case WM_KEYDOWN:
+      if (m.wparam == VK_SPACE) {
+        toggle(ListView_GetNextItem(handle(), -1, LVNI_FOCUSED));
+        return 0;
+      }
+      break;
+    case WM_CHAR:
+      if (m.wparam == L' ') return 0;
+      break;
+    case WM_SIZE: {
+      LRESULT r = WinControl::default_handler(m);
+      if (OnResize) OnResize();
+      return r;
+    }
+    case WM_CONTEXTMENU:
+      if (popup_menu) {
+        RECT item{};
+        const int focused = ListView_GetNextItem(handle(), -1, LVNI_FOCUSED);
+        const bool shown = focused >= 0 && ListView_GetItemRect(handle(), focused, &item, LVIR_LABEL);
+        const POINT at = context_menu_point(handle(), m.lparam, shown ? &item : nullptr);
+        popup_menu->popup(handle(), at.x, at.y);
+        return 0;
+      }
+      break;
+    default:
+      break;
   }
   return WinControl::default_handler(m);
 }

@@ -150,6 +150,8 @@ class Memo : public WinControl {
   const char* class_name() const override { return "TMemo"; }
   bool is(Kind kind) const override { return kind == Kind::memo || WinControl::is(kind); }
   void add_line(const std::string& line);
+  // Appends the lines in one edit of the control.
+  void add_lines(const std::vector<std::string>& lines);
   std::vector<std::string> lines();
 
  protected:
@@ -214,6 +216,8 @@ class TreeView : public WinControl {
   HIMAGELIST images = nullptr;
   std::function<void(HTREEITEM)> OnChange;
   std::function<void(UINT button, int x, int y)> OnMouseDown;
+  // The tip shown while the pointer rests on a node; none when empty.
+  std::function<std::string(HTREEITEM)> OnInfoTip;
   class PopupMenu* popup_menu = nullptr;
 
  protected:
@@ -222,6 +226,11 @@ class TreeView : public WinControl {
   LRESULT default_handler(Message& message) override;
 };
 
+// A report-view list with check boxes. The rows live here, not in the
+// control: the control asks for what it shows (owner data), so a list of
+// 100,000 rows takes one count update to fill and costs nothing to scroll.
+// Check marks are kept with the rows; a click on a row's box or Space on the
+// focused row toggles it.
 class ListView : public WinControl {
  public:
   using WinControl::WinControl;
@@ -233,12 +242,32 @@ class ListView : public WinControl {
     int width;
   };
   std::vector<Column> columns;
+  struct Row {
+    std::vector<std::string> texts;  // one per column, from the first
+    LPARAM data = 0;
+    bool checked = false;
+  };
   int add_row(const std::vector<std::string>& texts, LPARAM data);
-  int row_count();
-  std::string text(int row, int column);
-  bool checked(int row);
+  // Appends the rows with one update of the control.
+  void add_rows(std::vector<Row> rows);
+  void clear();
+  int row_count() const noexcept { return static_cast<int>(rows_.size()); }
+  std::string text(int row, int column) const;
+  bool checked(int row) const;
   void set_checked(int row, bool checked);
-  LPARAM data(int row);
+  LPARAM data(int row) const;
+  // While one is alive, set_checked() only records the marks; the list is
+  // repainted once when the last one goes.
+  class Batch {
+   public:
+    explicit Batch(ListView& list) : list_(list) { ++list_.batch_depth_; }
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+   private:
+    ListView& list_;
+  };
   int column_width(int column);
   void set_column_width(int column, int width);
   std::function<void()> OnResize;
@@ -248,6 +277,12 @@ class ListView : public WinControl {
   CreateParams create_params() override;
   void created() override;
   LRESULT default_handler(Message& message) override;
+
+ private:
+  void toggle(int row);
+  void answer_display_info(NMLVDISPINFOW& info) const;
+  std::vector<Row> rows_;
+  int batch_depth_ = 0;
 };
 
 // Menus. Items get command ids from one counter; the form that shows a menu
