@@ -17,7 +17,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   ui::Component root(nullptr, "Application");
   auto* Form1 = root.make<app::TForm1>(clip::sources::make_system_probe());
   app.set_main_form(Form1);
-  Form1->OnClose = [&app] { app.terminate(); };
+  // Closing the window is Exit: a running job is stopped first.
+  Form1->OnClose = [Form1] { Form1->N4Click(); };
   if (!Form1->create()) {
     MessageBoxW(nullptr, L"\u65e0\u6cd5\u521b\u5efa\u4e3b\u7a97\u53e3\uff01", L"ClipSalvage", MB_ICONERROR);  // 无法创建主窗口！
     return 1;

@@ -5,43 +5,67 @@
 
 #include <shlobj.h>
 
+#include "app/unreadable_log.h"
 #include "recover/recover.h"
 #include "scanner/scanner.h"
 #include "skin/data/skin_win.h"
 #include "sources/block_source.h"
 #include "ui/resources.h"
+#include "ui/system_error.h"
 #include "ui/wide.h"
 
 namespace app {
 
+using clip::recover::RecoverOutcome;
+using clip::recover::RecoverResult;
+using clip::scanner::ClipRow;
 using clip::sources::CatalogueEntry;
 using clip::sources::TDData;
 
 namespace {
 
-// The reads of a recovery pass through here: before each piece the window's
-// messages are pumped and the progress moves, and once a Stop is asked for
-// the read is refused, which ends recover_clip between two pieces. The
-// refusal looks like a vanished source to it; stopped() tells them apart.
-class StoppableSource : public clip::sources::BlockSource {
- public:
-  StoppableSource(clip::sources::BlockSource& inner, std::function<bool(int64_t sectors)> before_read)
-      : inner_(inner), before_read_(std::move(before_read)) {}
-  int64_t sector_count() const override { return inner_.sector_count(); }
-  clip::sources::ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
-    if (stopped_ || !before_read_(count)) {
-      stopped_ = true;
-      return {0, clip::sources::ReadError::gone};
-    }
-    return inner_.read_sectors(first, count, buffer);
-  }
-  bool stopped() const noexcept { return stopped_; }
+// Posted by a worker when its job has ended.
+constexpr UINT kWorkDone = WM_APP + 0x120;
 
- private:
-  clip::sources::BlockSource& inner_;
-  std::function<bool(int64_t)> before_read_;
-  bool stopped_ = false;
-};
+constexpr const char* kBusyText = "正在扫描或恢复，请等待完成或先停止！";
+constexpr const char* kOpenFailedText = "打开源设备出错！";
+// The end-time column of a clip that was still open when the scan ended.
+constexpr const char* kUnfinished = "未结束";
+
+ui::ListView::Row list_row(const ClipRow& row, size_t index) {
+  return {{std::to_string(row.number), row.channel, row.start, row.closed ? "" : kUnfinished,
+           std::to_string(row.size_mb), ""},
+          static_cast<LPARAM>(index),
+          false};
+}
+
+// The log line of one clip's recovery, from what recover_clip answered.
+std::string recover_line(const ClipRow& row, const RecoverResult& result) {
+  const clip::recover::RecoveredFile& file = result.file;
+  std::string line;
+  switch (result.outcome) {
+    case RecoverOutcome::complete:
+      line = file.path + " " + std::to_string(file.bytes) + "字节 SHA-256:" + file.sha256;
+      for (const clip::scanner::SectorRange& range : file.unreadable)
+        line += " 无法读取扇区:" + std::to_string(range.first) + "+" + std::to_string(range.count);
+      break;
+    case RecoverOutcome::incomplete:
+      line = row.name + " 不完整：" + file.path + " " + std::to_string(file.bytes);
+      if (file.expected_bytes > 0) line += "/" + std::to_string(file.expected_bytes);
+      line += "字节";
+      if (!result.error.empty()) line += "，" + result.error;
+      break;
+    case RecoverOutcome::stopped:
+    case RecoverOutcome::failed:
+      line = result.outcome == RecoverOutcome::stopped ? "已停止：" + row.name + " 未恢复完"
+                                                       : row.name + " 恢复失败：" + result.error;
+      if (file.partial_removed) line += "，已删除不完整的文件";
+      else if (result.outcome == RecoverOutcome::stopped && !result.error.empty()) line += "，" + result.error;
+      break;
+  }
+  if (!row.closed) line += " (未结束)";
+  return line;
+}
 
 }  // namespace
 
@@ -108,6 +132,21 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   if (!icons.empty()) ImageList1->add_masked(icons, RGB(0xFF, 0x00, 0xFF));
   StartTimer = make<ui::Timer>("StartTimer");
   StartTimer->set_enabled(false);
+  WorkTimer = make<ui::Timer>("WorkTimer");
+  WorkTimer->set_enabled(false);
+  WorkTimer->set_interval(kUpdateMilliseconds);
+  WorkTimer->OnTimer = [this] { WorkTimerTick(); };
+  on(kWorkDone, [this](ui::Message&) -> std::optional<LRESULT> {
+    if (work_ && work_->finished()) end_work();
+    return 0;
+  });
+  open_source = [](const std::string& path, int64_t sectors) {
+    return clip::sources::open_block_source(path, sectors);
+  };
+  recover_one = [](clip::sources::BlockSource& source, const ClipRow& row, const std::string& folder,
+                   const clip::recover::RecoverOptions& options) {
+    return clip::recover::recover_clip(source, row, folder, options);
+  };
   OpenDialog1 = make<ui::OpenDialog>("OpenDialog1");
 
   // Creation order decides the stacking: the bottom regions go up from the
@@ -150,6 +189,11 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   TreeView1->popup_menu = PopupMenu2;
   TreeView1->OnChange = [this](HTREEITEM node) { TreeView1Change(node); };
   TreeView1->OnMouseDown = [this](UINT button, int x, int y) { TreeView1MouseDown(button, x, y); };
+  // An image's path may be wider than the tree: its node shows it whole as a tip.
+  TreeView1->OnInfoTip = [this](HTREEITEM node) {
+    auto* record = static_cast<TDData*>(TreeView1->data(node));
+    return record && record->Kind == "F" ? record->Path : std::string();
+  };
   // The menu key and Shift+F10 (the point -1, -1) open the menu for the
   // selected node, even after a press on empty space removed it.
   TreeView1->on(WM_CONTEXTMENU, [this](ui::Message& m) -> std::optional<LRESULT> {
@@ -172,6 +216,11 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   ListView1->OnResize = [this] { ListView1Resize(); };
   ListView1->set_parent(this);
   tab_order = {TreeView1, ListView1, Memo1};
+}
+
+TForm1::~TForm1() {
+  work_.reset();
+  destroy_components();
 }
 
 bool TForm1::create() {
@@ -257,10 +306,26 @@ HTREEITEM TForm1::load_image(const std::string& chosen) {
     }
   }
   std::optional<CatalogueEntry> e = clip::sources::probe_image(*probe_, chosen);
-  if (!e) throw std::runtime_error("Cannot open file " + chosen);
+  std::string refusal;
+  if (!e) {
+    // Ask the system why, with a read-only open that changes nothing.
+    std::string reason;
+    HANDLE file = CreateFileW(ui::widen(chosen).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) reason = ui::system_message(GetLastError());
+    else CloseHandle(file);
+    refusal = "无法打开镜像文件：" + chosen + (reason.empty() ? "" : "（" + reason + "）");
+  } else if (clip::sources::parse_sectors(e->record.Sectors).value_or(0) == 0) {
+    refusal = "镜像文件为空或不足一个扇区（512 字节），未载入：" + chosen;
+  }
+  if (!refusal.empty()) {
+    Memo1->add_line(refusal);
+    throw std::runtime_error(refusal);
+  }
   records_.push_back(e->record);
   HTREEITEM node = TreeView1->add(group, e->caption, e->image_index, &records_.back(), true);
   TreeView1->expand_all();
+  Memo1->add_line("已载入镜像文件：" + chosen + "，共 " + e->record.Sectors + " 个扇区");
   return node;
 }
 
@@ -295,8 +360,11 @@ void TForm1::TreeView1Change(HTREEITEM node) {
   // A group node carries no record and leaves the current source as it was.
   auto* record = node ? static_cast<TDData*>(TreeView1->data(node)) : nullptr;
   if (!record) return;
-  if (std::optional<clip::sources::CurrentSource> selected = clip::sources::select_source(*record))
+  if (std::optional<clip::sources::CurrentSource> selected = clip::sources::select_source(*record)) {
     current_ = *selected;
+    // Logs show an image as the user named it, not in its long-path form.
+    current_display_ = record->Kind == "F" ? record->Path : current_.device_path;
+  }
 }
 
 void TForm1::TreeView1MouseDown(UINT, int x, int y) {
@@ -310,60 +378,138 @@ void TForm1::TreeView1MouseDown(UINT, int x, int y) {
   TreeView1->popup_menu = PopupMenu2;
 }
 
+bool TForm1::refuse_while_busy() {
+  if (!busy()) return false;
+  // One job at a time; the running one goes on while the box is open.
+  ui::Application::instance().message_box(kBusyText, "提示", MB_OK | MB_ICONINFORMATION);
+  return true;
+}
+
+std::string TForm1::open_failure_reason(const std::string& error, const std::string& path) {
+  std::string reason = error;
+  if (reason.rfind(path + ": ", 0) == 0) reason.erase(0, path.size() + 2);
+  // A reason that carries only the system's error number gets its words.
+  const size_t at = reason.rfind("(error ");
+  if (at != std::string::npos && !reason.empty() && reason.back() == ')') {
+    const std::string digits = reason.substr(at + 7, reason.size() - at - 8);
+    if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos && digits.size() < 10)
+      return ui::system_message(static_cast<DWORD>(std::stoul(digits)));
+  }
+  return reason;
+}
+
+void TForm1::report_open_failure(const std::string& display, const std::string& error, const std::string& path) {
+  const std::string reason = open_failure_reason(error, path);
+  Memo1->add_line(std::string(kOpenFailedText) + display + (reason.empty() ? "" : "：" + reason));
+  ui::Application::instance().message_box(std::string(kOpenFailedText) + (reason.empty() ? "" : "\n" + reason), "提示",
+                                          MB_OK | MB_ICONERROR);
+}
+
 void TForm1::N11Click() {
   ui::Application& app = ui::Application::instance();
-  if (busy_) {
-    app.message_box("正在扫描或恢复，请等待完成或先停止！", "提示", MB_OK | MB_ICONINFORMATION);
-    return;
-  }
+  if (refuse_while_busy()) return;
   if (current_.device_path.empty()) {
     app.message_box("请先选择源设备，再进行扫描！", "提示", MB_OK | MB_ICONINFORMATION);
     return;
   }
   stop_flag_ = false;
-  clip::sources::OpenResult opened = clip::sources::open_block_source(current_.device_path, current_.sectors);
+  clip::sources::OpenResult opened = open_source(current_.device_path, current_.sectors);
   if (!opened.source) {
-    app.message_box("打开源设备出错！", "提示", MB_OK | MB_ICONERROR);
+    report_open_failure(current_display_, opened.error, current_.device_path);
     return;
   }
   // The scan copies T: a selection during the scan changes only the next one.
   const int64_t total = current_.sectors;
   progress_scale_ = progress_scale(total);
   ProgressBar1->set_range(0, static_cast<int>(total >> progress_scale_));
-  busy_ = true;
-  struct Release {
-    bool& flag;
-    ~Release() { flag = false; }
-  } release{busy_};
+  // Every scan starts a new list: a rescan of the same source replaces its
+  // rows (a stopped scan's partial ones too), so no clip is listed twice.
+  ListView1->clear();
+  rows_.clear();
+  scanned_path_ = current_.device_path;
+  scanned_display_ = current_display_;
+  scanned_sectors_ = total;
 
   clip::scanner::ScanOptions options;
-  options.device_path = current_.device_path;
-  options.first_number = static_cast<int64_t>(rows_.size()) + 1;
-  clip::scanner::ScanCallbacks callbacks;
-  callbacks.progress = [&](int64_t sector, int64_t sectors) {
-    app.process_messages();
-    ProgressBar1->set_position(static_cast<int>(sector >> progress_scale_));
-    StatusBar1->set_panel_text(0, std::to_string(sector) + "/" + std::to_string(sectors));
-  };
-  // Exit or closing the window ends the message loop; the scan stops first.
-  callbacks.stop_requested = [&] { return stop_flag_ || app.terminated(); };
-  callbacks.log = [&](const std::string& line) { Memo1->add_line(line); };
-  callbacks.row = [&](const clip::scanner::ClipRow& row) {
-    rows_.push_back(row);
-    ListView1->add_row({std::to_string(row.number), row.channel, row.start, "", std::to_string(row.size_mb)},
-                       static_cast<LPARAM>(rows_.size() - 1));
-  };
-  if (scanned_path_ != current_.device_path) {
-    // Rows of different sources can't be recovered from one; the list starts over.
-    ListView_DeleteAllItems(ListView1->handle());
-    rows_.clear();
-    options.first_number = 1;
+  options.device_path = current_display_;
+  options.first_number = 1;
+  std::shared_ptr<clip::sources::BlockSource> source = std::move(opened.source);
+  start_work(WorkKind::scan, source, [source, options](Feed& feed) {
+    UnreadableLog unreadable([&feed](std::string line) { feed.line(std::move(line)); });
+    clip::scanner::ScanCallbacks callbacks;
+    callbacks.progress = [&feed](int64_t sector, int64_t sectors) { feed.progress(sector, sectors); };
+    callbacks.stop_requested = [&feed] { return feed.stop_requested(); };
+    callbacks.log = [&](const std::string& line) {
+      unreadable.flush();
+      feed.line(line);
+    };
+    callbacks.row = [&feed](const ClipRow& row) { feed.row(row); };
+    callbacks.unreadable = [&unreadable](const clip::scanner::SectorRange& range) { unreadable.add(range); };
+    const clip::scanner::ScanResult result = clip::scanner::scan(*source, options, callbacks);
+    unreadable.flush();
+    if (result.end == clip::scanner::ScanEnd::failed || result.end == clip::scanner::ScanEnd::refused)
+      feed.fail(result.message.empty() ? clip::scanner::kReadErrorText : result.message);
+  });
+}
+
+void TForm1::start_work(WorkKind kind, std::shared_ptr<clip::sources::BlockSource> source, Worker::Job job) {
+  work_kind_ = kind;
+  work_ = std::make_unique<Worker>(std::move(source), std::move(job), handle(), kWorkDone);
+  WorkTimer->set_enabled(true);
+}
+
+void TForm1::apply(Batch batch) {
+  if (!batch.rows.empty()) {
+    std::vector<ui::ListView::Row> list;
+    list.reserve(batch.rows.size());
+    for (ClipRow& row : batch.rows) {
+      list.push_back(list_row(row, rows_.size()));
+      rows_.push_back(std::move(row));
+    }
+    ListView1->add_rows(std::move(list));
   }
-  scanned_path_ = current_.device_path;
-  scanned_sectors_ = total;
-  const clip::scanner::ScanResult result = clip::scanner::scan(*opened.source, options, callbacks);
-  if (result.end == clip::scanner::ScanEnd::failed || result.end == clip::scanner::ScanEnd::refused)
-    throw std::runtime_error(result.message.empty() ? clip::scanner::kReadErrorText : result.message);
+  Memo1->add_lines(batch.lines);
+  if (batch.progress) {
+    const auto [position, total] = *batch.progress;
+    if (work_kind_ == WorkKind::scan) {
+      ProgressBar1->set_position(static_cast<int>(position >> progress_scale_));
+      StatusBar1->set_panel_text(0, std::to_string(position) + "/" + std::to_string(total));
+    } else {
+      ProgressBar1->set_position(static_cast<int>(position >> progress_scale(total)));
+    }
+  }
+}
+
+void TForm1::WorkTimerTick() {
+  if (!work_) {
+    WorkTimer->set_enabled(false);
+    return;
+  }
+  apply(work_->take());
+  if (work_->finished()) {
+    end_work();
+  } else if (work_->stopping() && std::chrono::steady_clock::now() - stop_asked_ >= kLetGoAfter) {
+    // The job's read neither ended nor gave way to the cancel: the window
+    // stops waiting and shows what was found; the thread ends when the
+    // system lets its read go.
+    WorkTimer->set_enabled(false);
+    work_->let_go(std::chrono::milliseconds(0));
+    apply(work_->take());
+    work_.reset();
+    Memo1->add_line(work_kind_ == WorkKind::scan ? "源设备的读取没有响应，已不再等待：扫描已停止，列表不完整"
+                                                 : "源设备的读取没有响应，已不再等待：恢复已停止");
+  }
+}
+
+void TForm1::end_work() {
+  WorkTimer->set_enabled(false);
+  Batch batch = work_->take();
+  work_->let_go(std::chrono::milliseconds(0));
+  work_.reset();
+  const std::string failure = std::move(batch.failure);
+  apply(std::move(batch));
+  // As a failure in a command handler: an error box from the message loop.
+  if (!failure.empty()) ui::Application::instance().post_failure(failure);
 }
 
 int TForm1::progress_scale(int64_t sectors) {
@@ -390,107 +536,117 @@ std::optional<std::string> TForm1::browse_folder() {
 
 void TForm1::N16Click() {
   ui::Application& app = ui::Application::instance();
-  if (busy_) {
-    app.message_box("正在扫描或恢复，请等待完成或先停止！", "提示", MB_OK | MB_ICONINFORMATION);
-    return;
-  }
-  std::vector<int> checked;
+  if (refuse_while_busy()) return;
+  std::vector<ClipRow> clips;
   for (int i = 0; i < ListView1->row_count(); ++i)
-    if (ListView1->checked(i)) checked.push_back(i);
-  if (checked.empty()) {
+    if (ListView1->checked(i)) clips.push_back(rows_.at(static_cast<size_t>(ListView1->data(i))));
+  if (clips.empty()) {
     app.message_box("请先勾选要恢复的文件！", "提示", MB_OK | MB_ICONINFORMATION);
     return;
   }
   const std::optional<std::string> folder = choose_folder ? choose_folder() : browse_folder();
   if (!folder) return;
   // The rows remember the source they were found on.
-  const std::string device = scanned_path_;
   std::unique_ptr<clip::recover::VolumeMap> volumes = clip::recover::make_system_volume_map();
-  if (std::string refusal = clip::recover::check_output_folder(device, *folder, *volumes); !refusal.empty()) {
+  if (std::string refusal = clip::recover::check_output_folder(scanned_path_, *folder, *volumes); !refusal.empty()) {
     app.message_box(refusal, "提示", MB_OK | MB_ICONERROR);
     return;
   }
-  clip::sources::OpenResult opened = clip::sources::open_block_source(device, scanned_sectors_);
+  clip::sources::OpenResult opened = open_source(scanned_path_, scanned_sectors_);
   if (!opened.source) {
-    app.message_box("打开源设备出错！", "提示", MB_OK | MB_ICONERROR);
+    report_open_failure(scanned_display_, opened.error, scanned_path_);
     return;
   }
-  busy_ = true;
-  struct Release {
-    bool& flag;
-    ~Release() { flag = false; }
-  } release{busy_};
   stop_flag_ = false;
-  int64_t total_sectors = 0;
-  for (int index : checked) total_sectors += rows_.at(static_cast<size_t>(ListView1->data(index))).blocks * 128;
-  const int scale = progress_scale(total_sectors);
-  ProgressBar1->set_range(0, static_cast<int>(total_sectors >> scale));
+  int64_t total = 0;
+  for (const ClipRow& row : clips) total += row.blocks * clip::sources::kBlockSectors;
+  ProgressBar1->set_range(0, static_cast<int>(total >> progress_scale(total)));
   ProgressBar1->set_position(0);
-  int64_t read_sectors = 0;
-  StoppableSource source(*opened.source, [&](int64_t sectors) {
-    app.process_messages();
-    if (stop_flag_ || app.terminated()) return false;
-    read_sectors = std::min(total_sectors, read_sectors + sectors);
-    ProgressBar1->set_position(static_cast<int>(read_sectors >> scale));
-    return true;
-  });
-  int done = 0;
-  uint64_t total_bytes = 0;
-  for (int index : checked) {
-    app.process_messages();
-    if (stop_flag_ || app.terminated()) break;
-    const clip::scanner::ClipRow& row = rows_.at(static_cast<size_t>(ListView1->data(index)));
-    clip::recover::RecoverResult result = clip::recover::recover_clip(source, row, *folder);
-    if (source.stopped()) {
-      // A clip cut short by Stop would look complete by its name: it goes.
-      if (!result.ok && !result.file.path.empty()) DeleteFileW(ui::widen(result.file.path).c_str());
-      Memo1->add_line("已停止：" + row.name + " 未恢复完，已删除不完整的文件");
-      break;
-    }
-    if (!result.ok) {
-      if (result.source_gone) {
-        // The source vanished: what was written stays, marked in the log as
-        // incomplete, since it may be all that can still be had.
-        Memo1->add_line(row.name + " 不完整：" + result.file.path + " " + std::to_string(result.file.bytes) +
-                        "字节，" + result.error);
-        throw std::runtime_error(clip::scanner::kReadErrorText);
-      }
-      Memo1->add_line(row.name + " 恢复失败：" + result.error);
-      continue;
-    }
-    std::string line = result.file.path + " " + std::to_string(result.file.bytes) + "字节 SHA-256:" + result.file.sha256;
-    for (const clip::scanner::SectorRange& range : result.file.unreadable)
-      line += " 无法读取扇区:" + std::to_string(range.first) + "+" + std::to_string(range.count);
-    Memo1->add_line(line);
-    ++done;
-    total_bytes += result.file.bytes;
-  }
-  Memo1->add_line("恢复完成：" + std::to_string(done) + "/" + std::to_string(checked.size()) + " 个文件，共" +
-                  std::to_string(total_bytes) + "字节");
+  Memo1->add_line("开始恢复 " + std::to_string(clips.size()) + " 个片段，保存到 " + *folder);
+
+  std::shared_ptr<clip::sources::BlockSource> source = std::move(opened.source);
+  start_work(WorkKind::recover, source,
+             [source, clips = std::move(clips), folder = *folder, recover = recover_one, total](Feed& feed) {
+               int complete = 0, failed = 0;
+               bool stopped = false;
+               uint64_t bytes = 0;
+               int64_t handled = 0;  // sectors of the clips done with
+               for (const ClipRow& row : clips) {
+                 if (feed.stop_requested()) {
+                   stopped = true;
+                   break;
+                 }
+                 clip::recover::RecoverOptions options;
+                 options.stop = [&feed] { return feed.stop_requested(); };
+                 options.progress = [&](uint64_t done) {
+                   feed.progress(std::min(total, handled + static_cast<int64_t>(done / clip::sources::kSectorBytes)),
+                                 total);
+                 };
+                 const RecoverResult result = recover(*source, row, folder, options);
+                 handled += row.blocks * clip::sources::kBlockSectors;
+                 feed.progress(std::min(total, handled), total);
+                 feed.line(recover_line(row, result));
+                 if (result.outcome == RecoverOutcome::complete) {
+                   ++complete;
+                   bytes += result.file.bytes;
+                   continue;
+                 }
+                 if (result.outcome == RecoverOutcome::stopped) {
+                   stopped = true;
+                   break;
+                 }
+                 // An incomplete file counts as a failure, whatever it holds.
+                 ++failed;
+                 if (result.source_gone) {
+                   feed.fail(clip::scanner::kReadErrorText);
+                   break;
+                 }
+               }
+               std::string summary = "恢复完成：" + std::to_string(complete) + "/" + std::to_string(clips.size()) +
+                                     " 个文件，共" + std::to_string(bytes) + "字节";
+               if (failed > 0) summary += "，" + std::to_string(failed) + " 个失败或不完整";
+               if (stopped) summary += "，已停止";
+               feed.line(summary);
+             });
 }
 
 void TForm1::N2Click() {
+  // The job stops first: the sweep below must not delay it.
+  stop_flag_ = true;
+  if (work_ && !work_->stopping()) {
+    stop_asked_ = std::chrono::steady_clock::now();
+    work_->stop();
+  }
+  // The bar sweeps from empty to full, drawn once at the end: a bar that
+  // repaints at each of its 1001 steps holds the window for seconds.
+  HWND bar = ProgressBar1->handle();
+  SendMessageW(bar, WM_SETREDRAW, FALSE, 0);
   ProgressBar1->set_range(0, 1000);
   for (int position = 0; position <= 1000; ++position) ProgressBar1->set_position(position);
-  stop_flag_ = true;
+  SendMessageW(bar, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(bar, nullptr, TRUE);
 }
 
 void TForm1::N4Click() {
   stop_flag_ = true;
+  if (work_) work_->stop();
   ui::Application::instance().terminate();
 }
 
 void TForm1::N8Click() {
+  ui::ListView::Batch batch(*ListView1);
   const int n = ListView1->row_count();
   for (int i = 0; i < n; ++i) ListView1->set_checked(i, true);
 }
 
 void TForm1::N10Click() {
+  ui::ListView::Batch batch(*ListView1);
   const int n = ListView1->row_count();
   for (int i = 0; i < n; ++i) ListView1->set_checked(i, false);
 }
 
 void TForm1::N9Click() {
+  ui::ListView::Batch batch(*ListView1);
   const int n = ListView1->row_count();
   for (int i = 0; i < n; ++i) ListView1->set_checked(i, !ListView1->checked(i));
 }

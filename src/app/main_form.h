@@ -2,10 +2,15 @@
 // with its progress bar, the menus and the commands that belong to them.
 #pragma once
 
+#include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/worker.h"
+#include "recover/recover.h"
 #include "scanner/scanner.h"
 #include "skin/data/skin_data.h"
 #include "sources/drives.h"
@@ -42,8 +47,9 @@ class TForm1 : public ui::Form {
 
   // The probe answers the drive questions of the catalogue; tests give a fake.
   TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> probe);
-  // The controls go first: their handlers and notifications reach this form.
-  ~TForm1() override { destroy_components(); }
+  // A running job is stopped first (and let go after a bounded wait), then
+  // the controls go: their handlers and notifications reach this form.
+  ~TForm1() override;
   const char* class_name() const override { return "TForm1"; }
 
   // Creates the window hidden and runs FormCreate.
@@ -51,6 +57,8 @@ class TForm1 : public ui::Form {
 
   const clip::sources::CurrentSource& current_source() const noexcept { return current_; }
   bool stop_flag() const noexcept { return stop_flag_; }
+  // A scan or a recovery runs on its worker thread.
+  bool busy() const noexcept { return work_ != nullptr; }
   const clip::scanner::ClipRow& row(int index) const { return rows_.at(static_cast<size_t>(index)); }
 
   // The skin data of the main window's layout: settings, the skin stream from
@@ -71,6 +79,7 @@ class TForm1 : public ui::Form {
   ui::ImageList* ImageList1;
   ui::OpenDialog* OpenDialog1;
   ui::Timer* StartTimer;  // runs the command line's --scan / --about once shown
+  ui::Timer* WorkTimer;   // takes a running job's rows, lines and progress
   ui::Menu* MainMenu1;
   ui::PopupMenu* PopupMenu1;
   ui::PopupMenu* PopupMenu2;
@@ -82,6 +91,18 @@ class TForm1 : public ui::Form {
   void N16Click();  // Recover, also N6
   // Asks where recovered clips go; tests replace it.
   std::function<std::optional<std::string>()> choose_folder;
+  // Opens a source for a scan or a recovery, on the GUI thread; tests give
+  // sources of their own.
+  std::function<clip::sources::OpenResult(const std::string& path, int64_t sectors)> open_source;
+  // Writes one clip out; runs on the recovery's worker thread.
+  std::function<clip::recover::RecoverResult(clip::sources::BlockSource&, const clip::scanner::ClipRow&,
+                                             const std::string& folder, const clip::recover::RecoverOptions&)>
+      recover_one;
+  // How often a running job's results reach the window, and how long a
+  // stopped job may take before the window stops waiting for it (a read the
+  // system can't give up).
+  static constexpr int kUpdateMilliseconds = 50;
+  static constexpr std::chrono::milliseconds kLetGoAfter{1000};
   void N4Click();
   void N8Click();
   void N9Click();
@@ -107,17 +128,31 @@ class TForm1 : public ui::Form {
   void StatusBar1DrawPanel(int panel, const RECT& rect);
   HTREEITEM find_group(const char* text);
   static bool same_path(const std::string& a, const std::string& b);
+  // The system's reason why `path` could not be opened, from the open's error text.
+  static std::string open_failure_reason(const std::string& error, const std::string& path);
+  bool refuse_while_busy();
+  void report_open_failure(const std::string& display, const std::string& error, const std::string& path);
+
+  enum class WorkKind { scan, recover };
+  void start_work(WorkKind kind, std::shared_ptr<clip::sources::BlockSource> source, Worker::Job job);
+  void apply(Batch batch);
+  void WorkTimerTick();
+  void end_work();
 
   std::unique_ptr<clip::sources::DriveProbe> probe_;
   std::deque<clip::sources::TDData> records_;  // one per source node, for the program's life
   clip::sources::CurrentSource current_;
+  std::string current_display_;  // the current source as the user chose it
   bool stop_flag_ = false;
   int progress_scale_ = 0;
   std::optional<std::string> browse_folder();
   std::string scanned_path_;  // the source the listed rows came from
+  std::string scanned_display_;
   int64_t scanned_sectors_ = 0;
-  bool busy_ = false;  // a scan runs; a second one is refused
   std::deque<clip::scanner::ClipRow> rows_;  // one per list row, with its blocks
+  std::unique_ptr<Worker> work_;  // the running scan or recovery; one at a time
+  WorkKind work_kind_ = WorkKind::scan;
+  std::chrono::steady_clock::time_point stop_asked_{};
 };
 
 }  // namespace app

@@ -14,6 +14,7 @@
 #include "ui/timer.h"
 #include "ui/wide.h"
 #include "ui/message_pump.h"
+#include "app/gated_source.h"
 #include "app/sparse_image.h"
 
 namespace {
@@ -126,6 +127,10 @@ class MainForm : public testing::Test {
   void load(const std::string& file) {
     next_file_ = file;
     SendMessageW(form_->handle(), WM_COMMAND, form_->N12->id(), 0);
+  }
+  // Runs the message loop until the scan or recovery has ended.
+  bool wait_idle(DWORD milliseconds = 30000) {
+    return pump_until([this] { return !form_->busy(); }, milliseconds);
   }
 
   ui::Component root_{nullptr, "root"};
@@ -349,9 +354,48 @@ TEST_F(MainForm, ImageLoadingComparesWholePathsIgnoringCase) {
   load("D:\\missing.img");
   clip::test::pump();  // the failure's box shows from the message loop
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, "Cannot open file D:\\missing.img");
+  EXPECT_EQ(boxes_[0].text.rfind("无法打开镜像文件：D:\\missing.img", 0), 0u) << boxes_[0].text;
   EXPECT_TRUE(boxes_[0].flags & MB_ICONERROR);
   EXPECT_EQ(form_->TreeView1->children_of(group(2)).size(), 3u);
+  EXPECT_EQ(form_->Memo1->lines().back(), boxes_[0].text) << "the log says it too";
+
+  // An image of less than a sector can't be scanned: it is refused at once.
+  probe_->files["D:\\tiny.img"] = 511;
+  load("D:\\tiny.img");
+  clip::test::pump();
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[1].text, "镜像文件为空或不足一个扇区（512 字节），未载入：D:\\tiny.img");
+  EXPECT_EQ(form_->Memo1->lines().back(), boxes_[1].text);
+  EXPECT_EQ(form_->TreeView1->children_of(group(2)).size(), 3u);
+
+  // Each image loaded has its line, with the path as chosen.
+  const std::vector<std::string> log = form_->Memo1->lines();
+  EXPECT_NE(std::find(log.begin(), log.end(), "已载入镜像文件：D:\\a.img，共 1024 个扇区"), log.end());
+  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("已载入镜像文件", 0) == 0; }), 3)
+      << "a listed image loaded again is only selected";
+}
+
+TEST_F(MainForm, ImageNodesShowTheirWholePathAsATip) {
+  HWND tree = form_->TreeView1->handle();
+  EXPECT_TRUE(GetWindowLongW(tree, GWL_STYLE) & TVS_INFOTIP);
+  const std::string long_path = "D:\\evidence\\case 2024-117\\recorder 3 of 5\\disk images\\ch01-ch16 full.img";
+  probe_->files[long_path] = 4096;
+  load(long_path);
+  auto tip = [&](HTREEITEM node) {
+    wchar_t buffer[INFOTIPSIZE] = L"unchanged";
+    NMTVGETINFOTIPW info{};
+    info.hdr.hwndFrom = tree;
+    info.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(tree));
+    info.hdr.code = TVN_GETINFOTIPW;
+    info.pszText = buffer;
+    info.cchTextMax = INFOTIPSIZE;
+    info.hItem = node;
+    SendMessageW(form_->handle(), WM_NOTIFY, info.hdr.idFrom, reinterpret_cast<LPARAM>(&info));
+    return ui::narrow(buffer);
+  };
+  EXPECT_EQ(tip(form_->TreeView1->children_of(group(2)).at(0)), long_path);
+  EXPECT_EQ(tip(group(2)), "") << "group nodes have no tip";
+  EXPECT_EQ(tip(form_->TreeView1->children_of(group(1)).at(0)), "");
 }
 
 TEST_F(MainForm, ScanWithoutSourceAsksForOneFirst) {
@@ -391,11 +435,27 @@ TEST_F(MainForm, CheckMarkCommandsFromBothMenus) {
 }
 
 TEST_F(MainForm, StopSweepsTheBarToFullAndSetsTheFlag) {
+  form_->show();
+  clip::test::pump();
+  // Every step of the sweep is set, but the bar is not drawn at each one.
+  int steps = 0, paints = 0;
+  form_->ProgressBar1->on(PBM_SETPOS, [&](ui::Message&) -> std::optional<LRESULT> {
+    ++steps;
+    return std::nullopt;
+  });
+  form_->ProgressBar1->on(WM_PAINT, [&](ui::Message&) -> std::optional<LRESULT> {
+    ++paints;
+    return std::nullopt;
+  });
   EXPECT_FALSE(form_->stop_flag());
   SendMessageW(form_->handle(), WM_COMMAND, form_->N2->id(), 0);
   EXPECT_TRUE(form_->stop_flag());
+  EXPECT_EQ(steps, 1001);
+  EXPECT_LE(paints, 1);
   EXPECT_EQ(form_->ProgressBar1->max(), 1000);
   EXPECT_EQ(form_->ProgressBar1->position(), 1000);
+  UpdateWindow(form_->ProgressBar1->handle());
+  EXPECT_GE(paints, 1) << "drawn full once the sweep is done";
 }
 
 
@@ -412,13 +472,8 @@ TEST_F(MainForm, ScanOfALargeSparseImageListsItsClips) {
   form_->TreeView1->select(node);
   EXPECT_EQ(form_->current_source().sectors, sectors);
 
-  // A Stop queued before the scan is seen in its first iteration.
-  PostMessageW(form_->handle(), WM_COMMAND, form_->N2->id(), 0);
   SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
-  EXPECT_EQ(form_->ListView1->row_count(), 0);
-  EXPECT_EQ(form_->Memo1->lines().back(), "扫描完成!");
-
-  SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  ASSERT_TRUE(wait_idle());
   EXPECT_TRUE(boxes_.empty()) << (boxes_.empty() ? "" : boxes_[0].text);
   ASSERT_EQ(form_->ListView1->row_count(), 2);
   EXPECT_EQ(form_->ListView1->text(0, 0), "1");
@@ -428,35 +483,42 @@ TEST_F(MainForm, ScanOfALargeSparseImageListsItsClips) {
   EXPECT_EQ(form_->ListView1->text(0, 4), "1");
   EXPECT_EQ(form_->row(0).first_sector, 8000130);
   EXPECT_EQ(form_->row(0).blocks, 17);
+  // The second clip was still open when the image ended.
+  EXPECT_FALSE(form_->row(1).closed);
+  EXPECT_EQ(form_->ListView1->text(1, 3), "未结束");
   const std::vector<std::string> log = form_->Memo1->lines();
   EXPECT_EQ(log.back(), "扫描完成!");
-  EXPECT_NE(std::find(log.begin(), log.end(), "您选择了\\\\?\\" + path + ",总大小为：" + std::to_string(sectors) + "SEC"),
+  // The image as the user chose it, not its long-path form.
+  EXPECT_NE(std::find(log.begin(), log.end(), "您选择了" + path + ",总大小为：" + std::to_string(sectors) + "SEC"),
             log.end());
   const std::string status = form_->StatusBar1->panel_text(0);
   EXPECT_EQ(status.substr(status.find('/') + 1), std::to_string(sectors));
   EXPECT_GT(std::stoll(status.substr(0, status.find('/'))), 8000000);
 
-  // A check mark set before a scan stays; the rows a later scan adds arrive unchecked.
+  // A rescan of the same source replaces its rows: no clip is listed twice,
+  // and the new rows arrive unchecked.
   form_->N8->OnClick();
   SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
-  ASSERT_EQ(form_->ListView1->row_count(), 4);
-  EXPECT_TRUE(form_->ListView1->checked(1));
-  EXPECT_FALSE(form_->ListView1->checked(2));
-  EXPECT_EQ(form_->ListView1->text(2, 0), "3");
+  ASSERT_TRUE(wait_idle());
+  ASSERT_EQ(form_->ListView1->row_count(), 2);
+  EXPECT_EQ(form_->ListView1->text(1, 0), "2");
+  EXPECT_FALSE(form_->ListView1->checked(0));
+  EXPECT_FALSE(form_->ListView1->checked(1));
 
-  // Recover of the checked rows (the first two) into a fresh folder.
-  wchar_t dir[MAX_PATH];
-  GetTempPathW(MAX_PATH, dir);
-  const std::wstring out = std::wstring(dir) + L"clipsalvage-ui-out";
-  CreateDirectoryW(out.c_str(), nullptr);
-  form_->choose_folder = [&] { return std::optional<std::string>(ui::narrow(out)); };
+  // Recover of the checked rows into a fresh folder.
+  form_->N8->OnClick();
+  const std::string out = clip::test::temp_folder();
+  ASSERT_FALSE(out.empty());
+  form_->choose_folder = [&] { return std::optional<std::string>(out); };
   const size_t before = form_->Memo1->lines().size();
   SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
+  ASSERT_TRUE(wait_idle());
   EXPECT_TRUE(boxes_.empty()) << (boxes_.empty() ? "" : boxes_[0].text);
   const std::vector<std::string> lines = form_->Memo1->lines();
-  ASSERT_EQ(lines.size(), before + 3);
+  ASSERT_EQ(lines.size(), before + 4);
+  EXPECT_EQ(lines[before], "开始恢复 2 个片段，保存到 " + out);
   for (int i = 0; i < 2; ++i) {
-    const std::string& line = lines[before + i];
+    const std::string& line = lines[before + 1 + i];
     const std::string file = line.substr(0, line.find(' '));
     HANDLE h = CreateFileW(ui::widen(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << file;
@@ -472,10 +534,11 @@ TEST_F(MainForm, ScanOfALargeSparseImageListsItsClips) {
     if (i == 0) {
       EXPECT_EQ(bytes[80], 'M') << "the header block comes first";
     }
-    DeleteFileW(ui::widen(file).c_str());
+    // The open clip's line says so, as the command-line tool's table does.
+    EXPECT_EQ(line.size() > 12 && line.substr(line.size() - 12) == " (未结束)", i == 1) << line;
   }
   EXPECT_EQ(lines.back().rfind("恢复完成：2/2", 0), 0u) << lines.back();
-  RemoveDirectoryW(out.c_str());
+  clip::test::remove_folder(out);
 
   form_->N10->OnClick();
   SendMessageW(form_->handle(), WM_COMMAND, form_->N6->id(), 0);
@@ -529,10 +592,10 @@ TEST_F(MainForm, StartOptionsLoadImagesAndScanTheFirstOnceTheLoopRuns) {
   // Loaded as the open dialog loads: each new one on top of the group.
   EXPECT_EQ(texts(form_->TreeView1->children_of(group(2))), (std::vector<std::string>{"D:\\b.img", path}));
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, "Cannot open file D:\\missing.img");
+  EXPECT_EQ(boxes_[0].text.rfind("无法打开镜像文件：D:\\missing.img", 0), 0u) << boxes_[0].text;
   EXPECT_EQ(form_->ListView1->row_count(), 0) << "the scan waits for the message loop";
 
-  ASSERT_TRUE(pump_until([&] { return form_->Memo1->lines().back() == "扫描完成!"; }, 20000));
+  ASSERT_TRUE(pump_until([&] { return form_->Memo1->lines().back() == "扫描完成!" && !form_->busy(); }, 20000));
   EXPECT_EQ(form_->current_source().sectors, sectors) << "the first image was selected";
   EXPECT_EQ(form_->ListView1->row_count(), 2);
   EXPECT_FALSE(form_->StartTimer->enabled()) << "it runs once";
@@ -586,7 +649,10 @@ TEST_F(MainForm, AboutWindowIsModalOverTheMainWindow) {
   EXPECT_TRUE(IsWindow(about->handle()));
 }
 
-TEST_F(MainForm, RecoverShowsProgressAndStopsBetweenPieces) {
+// A recovery whose read is held (a failing disk): Stop cancels the read and
+// the recovery ends with the clip it was in; the window answers meanwhile.
+// Without Stop the bar climbs to its end while both files are written.
+TEST_F(MainForm, RecoverShowsProgressAndStopsInsideAHeldRead) {
   int64_t sectors = 0;
   const std::string path = write_sparse_image(sectors);
   ASSERT_FALSE(path.empty());
@@ -594,56 +660,70 @@ TEST_F(MainForm, RecoverShowsProgressAndStopsBetweenPieces) {
   load(path);
   form_->TreeView1->select(form_->TreeView1->children_of(group(2)).at(0));
   SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  ASSERT_TRUE(wait_idle());
   ASSERT_EQ(form_->ListView1->row_count(), 2);
   ASSERT_GT(form_->row(0).blocks, 16) << "the first clip takes more than one piece";
   form_->N8->OnClick();
 
-  wchar_t dir[MAX_PATH];
-  GetTempPathW(MAX_PATH, dir);
-  const std::wstring out = std::wstring(dir) + L"clipsalvage-ui-stop";
-  CreateDirectoryW(out.c_str(), nullptr);
-  form_->choose_folder = [&] { return std::optional<std::string>(ui::narrow(out)); };
-  auto files_in_out = [&] {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((out + L"\\*.264").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do names.push_back(found.cFileName);
-    while (FindNextFileW(find, &found));
-    FindClose(find);
-    return names;
+  const std::string out = clip::test::temp_folder();
+  ASSERT_FALSE(out.empty());
+  form_->choose_folder = [&] { return std::optional<std::string>(out); };
+  auto gate = std::make_shared<clip::test::Gate>();
+  gate->allow(1);  // the first piece of the first clip, then the disk holds on
+  form_->open_source = [gate](const std::string& device, int64_t count) {
+    clip::sources::OpenResult opened = clip::sources::open_block_source(device, count);
+    if (opened.source) opened.source = std::make_unique<clip::test::GatedSource>(std::move(opened.source), gate);
+    return opened;
   };
-
-  // The bar's positions as the recovery sets them; Stop is pressed (as its
-  // menu item would, from the pumped messages) once the first piece is in.
   std::vector<int> positions;
-  bool press_stop = true;
   form_->ProgressBar1->on(PBM_SETPOS, [&](ui::Message& m) -> std::optional<LRESULT> {
     positions.push_back(static_cast<int>(m.wparam));
-    if (press_stop && m.wparam > 0) {
-      press_stop = false;
-      form_->N2Click();
-    }
     return std::nullopt;
   });
   SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
+  ASSERT_TRUE(pump_until([&] { return gate->holding(); }, 10000));
+  ASSERT_TRUE(pump_until([&] { return !positions.empty() && positions.back() > 0; }, 10000))
+      << "the first piece shows on the bar while the read is held";
+  EXPECT_TRUE(form_->busy());
+  // The read is cancelled before the bar's sweep begins, not after it.
+  bool cancelled_first = false;
+  form_->ProgressBar1->on(PBM_SETRANGE32, [&](ui::Message& m) -> std::optional<LRESULT> {
+    if (m.lparam == 1000) {
+      std::lock_guard<std::mutex> lock(gate->mutex);
+      cancelled_first = gate->cancelled;
+    }
+    return std::nullopt;
+  });
+  SendMessageW(form_->handle(), WM_COMMAND, form_->N2->id(), 0);
+  EXPECT_TRUE(cancelled_first);
+  ASSERT_TRUE(wait_idle(10000)) << "Stop cancels the held read";
   EXPECT_TRUE(boxes_.empty()) << (boxes_.empty() ? "" : boxes_[0].text);
   std::vector<std::string> lines = form_->Memo1->lines();
-  EXPECT_EQ(lines[lines.size() - 2].rfind("已停止：" + form_->row(0).name, 0), 0u) << lines[lines.size() - 2];
+  const std::string& stopped = lines[lines.size() - 2];
+  EXPECT_EQ(stopped.rfind("已停止：" + form_->row(0).name + " 未恢复完", 0), 0u) << stopped;
   EXPECT_EQ(lines.back().rfind("恢复完成：0/2", 0), 0u) << lines.back();
-  EXPECT_TRUE(files_in_out().empty()) << "the cut-short file is removed";
+  EXPECT_NE(lines.back().find("已停止"), std::string::npos) << lines.back();
+  // The log says a partial file was deleted only when none is left.
+  const std::string partial = out + "\\" + form_->row(0).name;
+  const bool left = GetFileAttributesW(ui::widen(partial).c_str()) != INVALID_FILE_ATTRIBUTES;
+  EXPECT_NE(stopped.find("已删除不完整的文件") != std::string::npos, left) << stopped;
+  clip::test::remove_folder(out);
 
-  // Without Stop the bar climbs to its end while both files are written.
+  form_->open_source = [](const std::string& device, int64_t count) {
+    return clip::sources::open_block_source(device, count);
+  };
+  const std::string again = clip::test::temp_folder();
+  form_->choose_folder = [&] { return std::optional<std::string>(again); };
   positions.clear();
   SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
+  ASSERT_TRUE(wait_idle());
   lines = form_->Memo1->lines();
   EXPECT_EQ(lines.back().rfind("恢复完成：2/2", 0), 0u) << lines.back();
-  ASSERT_GE(positions.size(), 3u);
+  ASSERT_GE(positions.size(), 2u);
+  EXPECT_EQ(positions.front(), 0);
   EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
   EXPECT_EQ(positions.back(), form_->ProgressBar1->max());
-  EXPECT_LT(positions[1], positions.back()) << "it moves piece by piece";
-  for (const std::wstring& name : files_in_out()) DeleteFileW((out + L"\\" + name).c_str());
-  RemoveDirectoryW(out.c_str());
+  clip::test::remove_folder(again);
   DeleteFileW(ui::widen(path).c_str());
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/about_form.h"
@@ -22,6 +23,7 @@
 #include "app/startup.h"
 #include "ui/message_pump.h"
 #include "ui/send_input.h"
+#include "ui/system_error.h"
 #include "ui/timer.h"
 #include "ui/wide.h"
 
@@ -139,15 +141,38 @@ class Operator : public testing::Test {
 // processing of the click or key; when it fails, the box comes from the
 // message loop and the window goes on working.
 TEST_F(Operator, FailingContextMenuCommandsShowTheirBoxAndTheProgramGoesOn) {
-  // A 0-byte image, right-clicked, 开始扫描.
+  // 载入镜像 of a 0-byte image: refused, with its line in the log.
   const std::string empty = image(L"nul");
-  const HTREEITEM node = form_->load_image(empty);
+  next_file_ = empty;
+  choice_ = form_->N12;
+  SendMessageW(form_->TreeView1->handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(form_->TreeView1->handle()), -1);
+  ASSERT_EQ(popups_.size(), 1u);
+  ASSERT_TRUE(pump_until([&] { return !boxes_.empty(); })) << "the refused image says why";
+  EXPECT_EQ(boxes_[0], "镜像文件为空或不足一个扇区（512 字节），未载入：" + empty);
+  EXPECT_TRUE(logged(boxes_[0]));
+  EXPECT_TRUE(form_->TreeView1->children_of(image_group()).empty());
+
+  // 开始扫描 of an image that went away after loading: the box and the log
+  // give the system's reason.
+  const std::string gone = image(L"gon");
+  {
+    HANDLE file = CreateFileW(ui::widen(gone).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    LARGE_INTEGER size;
+    size.QuadPart = 64 * 512;
+    SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
+    SetEndOfFile(file);
+    CloseHandle(file);
+  }
+  const HTREEITEM node = form_->load_image(gone);
+  DeleteFileW(ui::widen(gone).c_str());
   choice_ = form_->N11;
   right_press(node);
-  ASSERT_EQ(popups_.size(), 1u);
-  EXPECT_TRUE(popups_[0].scan_enabled);
-  ASSERT_TRUE(pump_until([&] { return !boxes_.empty(); })) << "the refused scan says why";
-  EXPECT_FALSE(boxes_[0].empty());
+  ASSERT_EQ(popups_.size(), 2u);
+  EXPECT_TRUE(popups_[1].scan_enabled);
+  ASSERT_TRUE(pump_until([&] { return boxes_.size() == 2; }));
+  const std::string reason = ui::system_message(ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(boxes_[1], "打开源设备出错！\n" + reason);
+  EXPECT_TRUE(logged("打开源设备出错！" + gone + "：" + reason)) << form_->Memo1->lines().back();
   const size_t after_scan = boxes_.size();
 
   // 载入镜像 of a file that can't be opened.
@@ -156,6 +181,7 @@ TEST_F(Operator, FailingContextMenuCommandsShowTheirBoxAndTheProgramGoesOn) {
   right_press(node);
   ASSERT_TRUE(pump_until([&] { return boxes_.size() > after_scan; }));
   EXPECT_NE(boxes_.back().find("disk.img"), std::string::npos) << boxes_.back();
+  EXPECT_NE(boxes_.back().find(ui::system_message(ERROR_PATH_NOT_FOUND)), std::string::npos) << boxes_.back();
   const size_t after_load = boxes_.size();
 
   // 恢复数据 from the list's menu, failing inside the command: the folder
@@ -166,6 +192,7 @@ TEST_F(Operator, FailingContextMenuCommandsShowTheirBoxAndTheProgramGoesOn) {
   files_.push_back(path);
   form_->TreeView1->select(form_->load_image(path));
   SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  ASSERT_TRUE(pump_until([&] { return !form_->busy(); }, 30000));
   ASSERT_EQ(form_->ListView1->row_count(), 2);
   form_->N8->OnClick();
   form_->choose_folder = []() -> std::optional<std::string> { throw std::runtime_error("无法打开文件夹选择窗口"); };
@@ -185,7 +212,6 @@ TEST_F(Operator, FailingContextMenuCommandsShowTheirBoxAndTheProgramGoesOn) {
   EXPECT_EQ(popups_.size(), menus + 1);
   EXPECT_TRUE(IsWindow(form_->handle()));
   EXPECT_FALSE(ui::Application::instance().terminated());
-
 }
 
 TEST_F(Operator, TabAndShiftTabMoveBetweenTreeListAndLog) {
@@ -363,6 +389,104 @@ TEST_F(Operator, ShortcutsWaitWhileAHandlerPumpsMessages) {
   ASSERT_TRUE(pump_until([&] { return pumped; }));
   pump_for(100);
   EXPECT_TRUE(boxes_.empty()) << boxes_.front();
+}
+
+// The position a scan shows in the status bar ("S/T"), 0 before any.
+int64_t scanned_sector(app::TForm1& form) {
+  const std::string status = form.StatusBar1->panel_text(0);
+  const size_t slash = status.find('/');
+  return slash == std::string::npos ? 0 : std::stoll(status.substr(0, slash));
+}
+
+// A scan of a terabyte goes on for minutes; the window answers meanwhile,
+// and Stop ends the scan within a few seconds.
+TEST_F(Operator, StopEndsALongScanSoonAndTheWindowAnswersMeanwhile) {
+  const std::string path = clip::test::write_blank_image(int64_t{1} << 40);
+  if (path.empty()) GTEST_SKIP() << "no room for a sparse file of 1 TiB here";
+  files_.push_back(path);
+  form_->TreeView1->select(form_->load_image(path));
+  bring_to_front();
+  SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  ASSERT_TRUE(pump_until([&] { return scanned_sector(*form_) > 8100000; }, 30000)) << "the scan moves on";
+
+  // Another thread asks the window something and waits for the answer.
+  bool answered = false;
+  std::thread asker([&] {
+    DWORD_PTR result = 0;
+    answered = SendMessageTimeoutW(form_->handle(), WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result) != 0;
+  });
+  pump_until([&] { return false; }, 200);
+  asker.join();
+  EXPECT_TRUE(answered);
+
+  const auto stop = std::chrono::steady_clock::now();
+  SendMessageW(form_->handle(), WM_COMMAND, form_->N2->id(), 0);
+  ASSERT_TRUE(pump_until([&] { return !form_->busy(); }, 10000)) << "Stop ends the scan";
+  RecordProperty("stop_ms", static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - stop)
+                                                 .count()));
+  EXPECT_LT(scanned_sector(*form_), (int64_t{1} << 40) / 512 / 4) << "it ended long before the end of the image";
+  EXPECT_TRUE(logged(clip::scanner::kDoneLine));
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// A message box opened during a scan (here the one that refuses a second
+// scan, by its shortcut) is a modal loop of its own: the scan goes on and its
+// progress reaches the window while the box is open.
+TEST_F(Operator, AMessageBoxDoesNotPauseTheScan) {
+  const std::string path = clip::test::write_blank_image(int64_t{1} << 40);
+  if (path.empty()) GTEST_SKIP() << "no room for a sparse file of 1 TiB here";
+  files_.push_back(path);
+  form_->TreeView1->select(form_->load_image(path));
+  bring_to_front();
+  SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  ASSERT_TRUE(pump_until([&] { return scanned_sector(*form_) > 8100000; }, 30000));
+
+  // The real box; a timer inside its loop reads the status bar twice, half
+  // a second apart, and then presses OK.
+  int64_t first = 0, second = 0;
+  std::string text;
+  ui::Component root(nullptr, "box");
+  auto* watch = root.make<ui::Timer>("Watch");
+  watch->set_enabled(false);
+  watch->set_interval(100);
+  int ticks = 0;
+  watch->OnTimer = [&] {
+    ++ticks;
+    if (ticks == 2) first = scanned_sector(*form_);
+    if (ticks == 8) {
+      second = scanned_sector(*form_);
+      if (HWND box = GetLastActivePopup(form_->handle()); box && box != form_->handle())
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    if (ticks > 100) watch->set_enabled(false);
+  };
+  ui::Application::instance().set_notifier([&](HWND owner, const std::string& shown, const std::string& caption,
+                                               UINT flags) {
+    text = shown;
+    watch->set_enabled(true);
+    const int answer = MessageBoxW(owner, ui::widen(shown).c_str(), ui::widen(caption).c_str(), flags);
+    watch->set_enabled(false);
+    return answer;
+  });
+  chord({VK_MENU, 'S'});
+  ASSERT_TRUE(pump_until([&] { return ticks >= 8; }, 20000)) << "the shortcut opened the box";
+  EXPECT_EQ(text, "正在扫描或恢复，请等待完成或先停止！");
+  EXPECT_GT(first, 0);
+  EXPECT_GT(second, first) << "the scan went on while the box was open";
+  ASSERT_TRUE(pump_until([&] { return IsWindowEnabled(form_->handle()) != FALSE; }, 5000)) << "the box closed";
+  EXPECT_TRUE(form_->busy()) << "still the first scan";
+
+  SendMessageW(form_->handle(), WM_COMMAND, form_->N2->id(), 0);
+  ASSERT_TRUE(pump_until([&] { return !form_->busy(); }, 10000));
+  const std::vector<std::string> lines = form_->Memo1->lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("您选择了", 0) == 0; }),
+            1)
+      << "no second scan started";
+  ui::Application::instance().set_notifier([this](HWND, const std::string& shown, const std::string&, UINT) {
+    boxes_.push_back(shown);
+    return IDOK;
+  });
 }
 
 TEST(ProcessStartup, NoSystemErrorBoxesAndComForTheFolderChooser) {

@@ -48,4 +48,23 @@ inline std::string write_sparse_image(int64_t& sectors) {
   return ui::narrow(path);
 }
 
+// A sparse image of `bytes` bytes of zeros: no signature, so a scan reads it
+// all, which takes minutes for a terabyte.
+inline std::string write_blank_image(int64_t bytes) {
+  wchar_t dir[MAX_PATH], unique[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  if (!GetTempFileNameW(dir, L"blk", 0, unique)) return {};
+  HANDLE file = CreateFileW(unique, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  LARGE_INTEGER end;
+  end.QuadPart = bytes;
+  const bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+  CloseHandle(file);
+  if (!sized) {
+    DeleteFileW(unique);
+    return {};
+  }
+  return ui::narrow(unique);
+}
+
 }  // namespace clip::test
