@@ -455,6 +455,7 @@ void TForm1::N11Click() {
 void TForm1::start_work(WorkKind kind, std::shared_ptr<clip::sources::BlockSource> source, Worker::Job job) {
   work_kind_ = kind;
   work_ = std::make_unique<Worker>(std::move(source), std::move(job), handle(), kWorkDone);
+  content_shown_ = {};
   WorkTimer->set_enabled(true);
 }
 
@@ -485,10 +486,13 @@ void TForm1::WorkTimerTick() {
     WorkTimer->set_enabled(false);
     return;
   }
-  apply(work_->take());
+  const auto now = std::chrono::steady_clock::now();
+  const bool content = now - content_shown_ >= kContentInterval;
+  if (content) content_shown_ = now;
+  apply(work_->take(content));
   if (work_->finished()) {
     end_work();
-  } else if (work_->stopping() && std::chrono::steady_clock::now() - stop_asked_ >= kLetGoAfter) {
+  } else if (work_->stopping() && now - stop_asked_ >= kLetGoAfter) {
     // The job's read neither ended nor gave way to the cancel: the window
     // stops waiting and shows what was found; the thread ends when the
     // system lets its read go.

@@ -98,10 +98,12 @@ class TForm1 : public ui::Form {
   std::function<clip::recover::RecoverResult(clip::sources::BlockSource&, const clip::scanner::ClipRow&,
                                              const std::string& folder, const clip::recover::RecoverOptions&)>
       recover_one;
-  // How often a running job's results reach the window, and how long a
-  // stopped job may take before the window stops waiting for it (a read the
-  // system can't give up).
+  // How often a running job's progress reaches the window, how often its
+  // rows and log lines do (each batch of them costs a repaint of the list
+  // or the log), and how long a stopped job may take before the window stops
+  // waiting for it (a read the system can't give up).
   static constexpr int kUpdateMilliseconds = 50;
+  static constexpr std::chrono::milliseconds kContentInterval{250};
   static constexpr std::chrono::milliseconds kLetGoAfter{1000};
   void N4Click();
   void N8Click();
@@ -153,6 +155,7 @@ class TForm1 : public ui::Form {
   std::unique_ptr<Worker> work_;  // the running scan or recovery; one at a time
   WorkKind work_kind_ = WorkKind::scan;
   std::chrono::steady_clock::time_point stop_asked_{};
+  std::chrono::steady_clock::time_point content_shown_{};
 };
 
 }  // namespace app

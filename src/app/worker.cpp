@@ -26,10 +26,11 @@ void Feed::fail(std::string text) {
   failure_ = std::move(text);
 }
 
-Batch Feed::take() {
+Batch Feed::take(bool content) {
   Batch batch;
   if (progress_new_.exchange(false, std::memory_order_acquire))
     batch.progress = std::pair{position_.load(std::memory_order_relaxed), total_.load(std::memory_order_relaxed)};
+  if (!content) return batch;
   std::lock_guard<std::mutex> lock(mutex_);
   batch.rows.swap(rows_);
   batch.lines.swap(lines_);

@@ -50,7 +50,7 @@ class Feed {
 
  private:
   friend class Worker;
-  Batch take();
+  Batch take(bool content);
   void finish() noexcept;
 
   std::atomic<bool> stop_{false};
@@ -82,9 +82,9 @@ class Worker {
   void stop() noexcept;
   bool stopping() const noexcept { return feed_->stop_requested(); }
   bool finished();
-  // Rows, lines and progress gathered since the last call; after the end,
-  // everything the job left, with its failure.
-  Batch take() { return feed_->take(); }
+  // The latest progress and, with `content`, the rows and lines gathered
+  // since they were last taken; after the end, with its failure.
+  Batch take(bool content = true) { return feed_->take(content); }
   // Waits up to `wait` for the job's end. True when it ended (its thread is
   // joined); otherwise the thread is left to end alone and no message comes.
   bool let_go(std::chrono::milliseconds wait);
