@@ -25,12 +25,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/main_form.h"
+#include "app/no_drives.h"
 #include "app/startup.h"
 #include "cli/cli.h"
 #include "imagegen/image.h"
@@ -48,22 +50,6 @@ using Clock = std::chrono::steady_clock;
 namespace ig = clip::imagegen;
 
 double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-// Image files sized from the disk; no drives.
-class FileProbe : public clip::sources::DriveProbe {
- public:
-  unsigned drive_type(char) override { return 1; }
-  std::optional<uint64_t> file_system_bytes(char) override { return std::nullopt; }
-  std::optional<uint64_t> volume_bytes(char) override { return std::nullopt; }
-  std::optional<uint64_t> disk_bytes(int) override { return std::nullopt; }
-  std::optional<clip::sources::StorageDescriptor> device_descriptor(int) override { return std::nullopt; }
-  std::optional<uint64_t> file_bytes(const std::string& name) override {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(ui::widen(name).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  }
-  std::string decimal_separator() override { return "."; }
-};
 
 // Sends WM_NULL to the window every 10 ms from its own thread while it runs,
 // and keeps the longest wait for an answer.
@@ -164,17 +150,8 @@ std::string new_folder(const std::string& parent, const std::string& name) {
 }
 
 void remove_folder(const std::string& folder) {
-  const std::wstring wide = ui::widen(folder);
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name != L"." && name != L"..") DeleteFileW((wide + L"\\" + name).c_str());
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
-  RemoveDirectoryW(wide.c_str());
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(ui::widen(folder)), ignored);
 }
 
 // Reads the whole file once, so both paths find it in the page cache.
@@ -331,7 +308,7 @@ int wmain(int argc, wchar_t** argv) {
     return IDOK;
   });
   ui::Component root(nullptr, "Application");
-  auto* form = root.make<app::TForm1>(std::make_unique<FileProbe>());
+  auto* form = root.make<app::TForm1>(std::make_unique<clip::test::ImageFiles>());
   app.set_main_form(form);
   if (!form->create()) {
     std::fprintf(stderr, "gui_bench: cannot create the main window\n");

@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -90,19 +91,10 @@ inline std::string temp_folder() {
   return ui::narrow(unique);
 }
 
-// Removes a folder made by temp_folder() with the files in it.
+// Removes a folder made by temp_folder() with what is in it.
 inline void remove_folder(const std::string& folder) {
-  const std::wstring wide = ui::widen(folder);
-  WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((wide + L"\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name != L"." && name != L"..") DeleteFileW((wide + L"\\" + name).c_str());
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-  }
-  RemoveDirectoryW(wide.c_str());
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(ui::widen(folder)), ignored);
 }
 
 }  // namespace clip::test

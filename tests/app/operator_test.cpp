@@ -31,16 +31,6 @@ namespace {
 
 using clip::test::chord;
 
-// No drives; image files are measured on the disk, as the program does.
-class FileProbe : public clip::test::NoDrives {
- public:
-  std::optional<uint64_t> file_bytes(const std::string& name) override {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(ui::widen(name).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  }
-};
-
 std::string temp_file(const wchar_t* stem) {
   wchar_t dir[MAX_PATH], unique[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
@@ -61,7 +51,7 @@ class Operator : public testing::Test {
   }
   void SetUp() override {
     ui::Application& app = ui::Application::instance();
-    form_ = root_.make<app::TForm1>(std::make_unique<FileProbe>());
+    form_ = root_.make<app::TForm1>(std::make_unique<clip::test::ImageFiles>());
     app.set_main_form(form_);
     app.set_notifier([this](HWND, const std::string& text, const std::string&, UINT) {
       boxes_.push_back(text);
@@ -111,6 +101,11 @@ class Operator : public testing::Test {
     files_.push_back(temp_file(stem));
     return files_.back();
   }
+  // An image of 64 sectors of zeros.
+  std::string small_image() {
+    files_.push_back(clip::test::write_blank_image(64 * 512));
+    return files_.back();
+  }
   HTREEITEM image_group() { return form_->TreeView1->children_of(nullptr).at(2); }
   void right_press(HTREEITEM node) {
     RECT r{};
@@ -122,6 +117,17 @@ class Operator : public testing::Test {
     // The release is queued first, so the tree's own drag tracking ends at once.
     PostMessageW(tree, WM_RBUTTONUP, 0, MAKELPARAM(x, y));
     SendMessageW(tree, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(x, y));
+  }
+  // Scans a sparse terabyte of zeros with the window in front: minutes of
+  // work. False when there is no room for the file.
+  bool start_long_scan() {
+    const std::string path = clip::test::write_blank_image(int64_t{1} << 40);
+    if (path.empty()) return false;
+    files_.push_back(path);
+    form_->TreeView1->select(form_->load_image(path));
+    bring_to_front();
+    SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+    return true;
   }
   bool logged(const std::string& line) {
     const std::vector<std::string> lines = form_->Memo1->lines();
@@ -154,15 +160,7 @@ TEST_F(Operator, FailingContextMenuCommandsShowTheirBoxAndTheProgramGoesOn) {
 
   // 开始扫描 of an image that went away after loading: the box and the log
   // give the system's reason.
-  const std::string gone = image(L"gon");
-  {
-    HANDLE file = CreateFileW(ui::widen(gone).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    LARGE_INTEGER size;
-    size.QuadPart = 64 * 512;
-    SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
-    SetEndOfFile(file);
-    CloseHandle(file);
-  }
+  const std::string gone = small_image();
   const HTREEITEM node = form_->load_image(gone);
   DeleteFileW(ui::widen(gone).c_str());
   choice_ = form_->N11;
@@ -236,18 +234,10 @@ TEST_F(Operator, TabAndShiftTabMoveBetweenTreeListAndLog) {
 // The tree's menu opens from the keyboard and acts on the node selected by
 // the keyboard; 开始扫描 is greyed exactly on the group nodes.
 TEST_F(Operator, KeyboardOpensTheTreeMenuForTheSelectedNode) {
-  const std::string first = image(L"one"), second = image(L"two");
   // Two small images under 镜像文件 (the group is the last node): a scan of
   // either ends at once, without a signature.
-  for (const std::string& path : {first, second}) {
-    HANDLE file = CreateFileW(ui::widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    LARGE_INTEGER size;
-    size.QuadPart = 64 * 512;
-    SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
-    SetEndOfFile(file);
-    CloseHandle(file);
-    form_->load_image(path);
-  }
+  const std::string first = small_image(), second = small_image();
+  for (const std::string& path : {first, second}) form_->load_image(path);
   bring_to_front();
   // A right press on a group node greys the item; a later press on empty
   // space removes the menu from the mouse, not from the keyboard.
@@ -401,12 +391,7 @@ int64_t scanned_sector(app::TForm1& form) {
 // A scan of a terabyte goes on for minutes; the window answers meanwhile,
 // and Stop ends the scan within a few seconds.
 TEST_F(Operator, StopEndsALongScanSoonAndTheWindowAnswersMeanwhile) {
-  const std::string path = clip::test::write_blank_image(int64_t{1} << 40);
-  if (path.empty()) GTEST_SKIP() << "no room for a sparse file of 1 TiB here";
-  files_.push_back(path);
-  form_->TreeView1->select(form_->load_image(path));
-  bring_to_front();
-  SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  if (!start_long_scan()) GTEST_SKIP() << "no room for a sparse file of 1 TiB here";
   ASSERT_TRUE(pump_until([&] { return scanned_sector(*form_) > 8100000; }, 30000)) << "the scan moves on";
 
   // Another thread asks the window something and waits for the answer.
@@ -434,12 +419,7 @@ TEST_F(Operator, StopEndsALongScanSoonAndTheWindowAnswersMeanwhile) {
 // scan, by its shortcut) is a modal loop of its own: the scan goes on and its
 // progress reaches the window while the box is open.
 TEST_F(Operator, AMessageBoxDoesNotPauseTheScan) {
-  const std::string path = clip::test::write_blank_image(int64_t{1} << 40);
-  if (path.empty()) GTEST_SKIP() << "no room for a sparse file of 1 TiB here";
-  files_.push_back(path);
-  form_->TreeView1->select(form_->load_image(path));
-  bring_to_front();
-  SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+  if (!start_long_scan()) GTEST_SKIP() << "no room for a sparse file of 1 TiB here";
   ASSERT_TRUE(pump_until([&] { return scanned_sector(*form_) > 8100000; }, 30000));
 
   // The real box; a timer inside its loop reads the status bar twice, half

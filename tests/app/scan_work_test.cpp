@@ -30,15 +30,6 @@ namespace {
 using clip::scanner::ClipRow;
 using clip::test::pump_until;
 
-class FileProbe : public clip::test::NoDrives {
- public:
-  std::optional<uint64_t> file_bytes(const std::string& name) override {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(ui::widen(name).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  }
-};
-
 std::vector<std::string> split_lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -64,7 +55,7 @@ class ScanWork : public testing::Test {
   void SetUp() override {
     ASSERT_FALSE(image_.empty());
     root_ = std::make_unique<ui::Component>(nullptr, "root");
-    form_ = root_->make<app::TForm1>(std::make_unique<FileProbe>());
+    form_ = root_->make<app::TForm1>(std::make_unique<clip::test::ImageFiles>());
     ui::Application& app = ui::Application::instance();
     app.set_main_form(form_);
     app.set_notifier([this](HWND, const std::string& text, const std::string&, UINT) {
