@@ -541,15 +541,18 @@ std::optional<std::string> TForm1::browse_folder() {
 void TForm1::N16Click() {
   ui::Application& app = ui::Application::instance();
   if (refuse_while_busy()) return;
-  std::vector<ClipRow> clips;
+  std::vector<int> checked;
   for (int i = 0; i < ListView1->row_count(); ++i)
-    if (ListView1->checked(i)) clips.push_back(rows_.at(static_cast<size_t>(ListView1->data(i))));
-  if (clips.empty()) {
+    if (ListView1->checked(i)) checked.push_back(i);
+  if (checked.empty()) {
     app.message_box("请先勾选要恢复的文件！", "提示", MB_OK | MB_ICONINFORMATION);
     return;
   }
   const std::optional<std::string> folder = choose_folder ? choose_folder() : browse_folder();
   if (!folder) return;
+  // The clips go to the worker as they are now; a later scan may replace the rows.
+  std::vector<ClipRow> clips;
+  for (int index : checked) clips.push_back(rows_.at(static_cast<size_t>(ListView1->data(index))));
   // The rows remember the source they were found on.
   std::unique_ptr<clip::recover::VolumeMap> volumes = clip::recover::make_system_volume_map();
   if (std::string refusal = clip::recover::check_output_folder(scanned_path_, *folder, *volumes); !refusal.empty()) {
