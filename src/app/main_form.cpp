@@ -664,8 +664,12 @@ void TForm1::ListView1Resize() {
 
 void TForm1::StatusBar1DrawPanel(int panel, const RECT& rect) {
   if (panel != 2) return;
-  ProgressBar1->set_bounds(rect.left, rect.top, rect.right - rect.left - MainFormLayout::kProgressRightGap,
-                           rect.bottom - rect.top);
+  // The bar repaints its parts at every new status text; a bar already in
+  // place is not moved again.
+  const RECT placed{rect.left, rect.top, rect.right - MainFormLayout::kProgressRightGap, rect.bottom};
+  const RECT now = ProgressBar1->bounds();
+  if (EqualRect(&placed, &now) && ProgressBar1->handle_allocated()) return;
+  ProgressBar1->set_bounds(placed.left, placed.top, placed.right - placed.left, placed.bottom - placed.top);
 }
 
 }  // namespace app
