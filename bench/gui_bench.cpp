@@ -1,7 +1,7 @@
 // The main window's scan and recovery against the command-line tool's code
 // path, in one run under Wine.
 //
-//   gui_bench [--dir DIR] [--dense-mib N] [--clips N] [--repeat N] [--skin] [--keep]
+//   gui_bench [--dir DIR] [--out DIR] [--dense-mib N] [--clips N] [--repeat N] [--skin] [--keep]
 //
 // The main window is built in this process, as the window tests build it
 // (--skin gives it the program's skin, as ClipSalvage.exe does). Two images
@@ -14,7 +14,8 @@
 // command-line tool's code path (clip::cli::run), taking turns, best of
 // --repeat (default 3). For the dense image every clip is then recovered the
 // same two ways (the tool scans before it recovers: its own scan time is
-// taken off). A second thread sends the window WM_NULL every 10 ms while the
+// taken off), into folders made in --out (default: DIR; a folder in memory
+// takes the disk's own speed out of the comparison). A second thread sends the window WM_NULL every 10 ms while the
 // window works and keeps the longest wait for the answer. For the many-clip
 // image the check-mark commands and a repaint of the list scrolled to its end
 // are timed too. Nothing is asserted; the figures are printed.
@@ -213,6 +214,7 @@ void print_row(const char* what, const Timed& gui, double cli) {
 
 struct Options {
   std::string dir;
+  std::string out;
   int64_t dense_mib = 1600;
   int64_t clips = 100000;
   int repeat = 3;
@@ -220,8 +222,7 @@ struct Options {
   bool keep = false;
 };
 
-void bench_image(app::TForm1& form, const std::string& path, const std::string& dir, const Options& o,
-                 bool recover) {
+void bench_image(app::TForm1& form, const std::string& path, const Options& o, bool recover) {
   warm(path);
   form.TreeView1->select(form.load_image(path));
   Timed gui_scan;
@@ -239,13 +240,13 @@ void bench_image(app::TForm1& form, const std::string& path, const std::string& 
     Timed gui_recover;
     double cli_recover = 1e30;
     for (int r = 0; r < o.repeat; ++r) {
-      const std::string gui_out = new_folder(dir, "gui-out");
+      const std::string gui_out = new_folder(o.out, "gui-out");
       form.N8Click();
       form.choose_folder = [&] { return std::optional<std::string>(gui_out); };
       const Timed t = time_command(form, form.N16);
       if (t.seconds < gui_recover.seconds) gui_recover = t;
       remove_folder(gui_out);
-      const std::string cli_out = new_folder(dir, "cli-out");
+      const std::string cli_out = new_folder(o.out, "cli-out");
       cli_recover = std::min(cli_recover, time_cli({"recover", path, "--out", cli_out, "--json"}));
       remove_folder(cli_out);
     }
@@ -282,6 +283,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::string a = ui::narrow(argv[i]);
     auto value = [&]() -> std::string { return i + 1 < argc ? ui::narrow(argv[++i]) : std::string(); };
     if (a == "--dir") o.dir = value();
+    else if (a == "--out") o.out = value();
     else if (a == "--dense-mib") o.dense_mib = std::stoll(value());
     else if (a == "--clips") o.clips = std::stoll(value());
     else if (a == "--repeat") o.repeat = std::max(1, std::stoi(value()));
@@ -289,7 +291,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (a == "--keep") o.keep = true;
     else {
       std::fprintf(stderr,
-                   "usage: gui_bench [--dir DIR] [--dense-mib N] [--clips N] [--repeat N] [--skin] [--keep]\n");
+                   "usage: gui_bench [--dir DIR] [--out DIR] [--dense-mib N] [--clips N] [--repeat N] [--skin] [--keep]\n");
       return 2;
     }
   }
@@ -299,6 +301,8 @@ int wmain(int argc, wchar_t** argv) {
     o.dir = ui::narrow(temp) + "clipsalvage-gui-bench";
   }
   CreateDirectoryW(ui::widen(o.dir).c_str(), nullptr);
+  if (o.out.empty()) o.out = o.dir;
+  CreateDirectoryW(ui::widen(o.out).c_str(), nullptr);
 
   const app::ProcessStartup startup;
   ui::Application& app = ui::Application::instance();
@@ -326,9 +330,9 @@ int wmain(int argc, wchar_t** argv) {
               o.repeat);
   try {
     const std::string dense = make_dense(o.dir, o.dense_mib);
-    bench_image(*form, dense, o.dir, o, true);
+    bench_image(*form, dense, o, true);
     const std::string many = make_many_clips(o.dir, o.clips);
-    bench_image(*form, many, o.dir, o, false);
+    bench_image(*form, many, o, false);
     if (!o.keep) {
       DeleteFileW(ui::widen(dense).c_str());
       DeleteFileW(ui::widen(many).c_str());
