@@ -101,13 +101,38 @@ std::size_t find_stream_marker(const uint8_t* data, std::size_t size, std::size_
   return size;
 }
 
-std::optional<int> marker_channel(const uint8_t* block, std::size_t valid) {
+std::optional<int> marker_channel(const uint8_t* block, std::size_t valid, const uint8_t* before) {
   for (std::size_t p = find_stream_marker(block, valid, 0); p < valid; p = find_stream_marker(block, valid, p + 1)) {
-    if (p < 2) continue;
-    const uint8_t c = block[p - 2];
+    if (p < 2 && before == nullptr) continue;
+    const uint8_t c = p < 2 ? before[p] : block[p - 2];
     if (c >= '0' && c <= '9') return c - '0' + 1;
   }
   return std::nullopt;
+}
+
+bool is_zero_block(const uint8_t* data, std::size_t size) {
+  std::size_t p = 0;
+#if defined(__SSE2__)
+  // Four 16-byte loads ORed together per step; a recording block fails on
+  // its first step, an empty one is read once at memory speed.
+  for (; p + 64 <= size; p += 64) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + 32));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + p + 48));
+    const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xFFFF) return false;
+  }
+#endif
+  for (; p + 8 <= size; p += 8) {
+    uint64_t word;
+    std::memcpy(&word, data + p, 8);
+    if (word != 0) return false;
+  }
+  for (; p < size; ++p) {
+    if (data[p] != 0) return false;
+  }
+  return true;
 }
 
 }  // namespace clip::scanner

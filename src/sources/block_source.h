@@ -61,6 +61,14 @@ class BlockSource {
   // read the system can't give up (a request stuck in a driver) may still
   // hold its thread: callers that must answer at once don't wait for it.
   virtual void cancel() {}
+  // True once cancel() was called.
+  virtual bool cancelled() const { return false; }
+
+  // A source object that reads the same data and lives on its own, so that a
+  // reading thread holding it may be left inside a read the system can't give
+  // up and return after this object is gone, touching only what it holds.
+  // Null when the source can't be left so (the reader is then waited for).
+  virtual std::shared_ptr<BlockSource> detachable() { return nullptr; }
 };
 
 struct OpenResult {
