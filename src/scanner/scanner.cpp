@@ -105,7 +105,7 @@ class BlockFeed {
         repair_(sources::kBlockBytes) {}
 
   ~BlockFeed() {
-    if (have_chunk_) reader_.release();
+    if (have_chunk_) drop_chunk();
   }
 
   // The scan iteration: progress, the stop test, then the block at s.
@@ -114,10 +114,7 @@ class BlockFeed {
     if (state_.stop()) return Next::stopped;
     if (at_real_end_) return Next::end;
     while (!have_chunk_ || s >= chunk_.first + chunk_.sectors) {
-      if (have_chunk_) {
-        reader_.release();
-        have_chunk_ = false;
-      }
+      if (have_chunk_) drop_chunk();
       const auto status = reader_.next(chunk_, kPollInterval);
       if (status == ReadAhead::Status::end) return Next::end;
       if (status == ReadAhead::Status::pending) {
@@ -152,6 +149,11 @@ class BlockFeed {
   }
 
  private:
+  void drop_chunk() {
+    reader_.release();
+    have_chunk_ = false;
+  }
+
   // How a failed read ends the pass, if it does.
   std::optional<Next> ended(const ReadAhead::Chunk& chunk) {
     if (chunk.result.error == ReadError::cancelled) return Next::stopped;
@@ -193,30 +195,40 @@ class BlockFeed {
     }
     int64_t good = k;
     if (k > 0) last_good_ = s + k - 1;
-    // The failure may lie in another block of the chunk: one read of the rest
-    // of this block first.
+    // The failure may lie in another block of the chunk, so the rest of this
+    // block is read again in one piece; a sector that fails then gets a few
+    // tries alone, and the rest after it is again read in one piece. A block
+    // with one bad sector costs a handful of reads, not one per sector.
     ReadAhead::Chunk piece;
-    if (const auto end = fetch(s, s + k, sectors - k, piece)) return *end;
-    const int64_t got = static_cast<int64_t>(piece.result.bytes) / kSectorBytes;
-    std::memcpy(repair_.data() + k * kSectorBytes, piece.data, static_cast<std::size_t>(got * kSectorBytes));
-    if (got > 0) last_good_ = s + k + got - 1;
-    k += got;
-    good = k;
-    if (piece.result.ok() && k < sectors) return cut_short(s + k, k, block);
-    for (; k < sectors; ++k) {
+    while (k < sectors) {
+      state_.progress(s);
+      if (state_.stop()) return Next::stopped;
+      if (const auto end = fetch(s, s + k, sectors - k, piece)) return *end;
+      const int64_t got = std::min(static_cast<int64_t>(piece.result.bytes) / kSectorBytes, sectors - k);
+      if (got > 0) {
+        std::memcpy(repair_.data() + k * kSectorBytes, piece.data, static_cast<std::size_t>(got * kSectorBytes));
+        state_.flush_unreadable();
+        last_good_ = s + k + got - 1;
+        good += got;
+        k += got;
+      }
+      if (piece.result.ok()) {
+        // Past the real end: what is left of the block does not exist.
+        if (k < sectors) return cut_short(s + k, k, block);
+        break;
+      }
       uint8_t* into = repair_.data() + k * kSectorBytes;
       bool read = false;
-      for (int attempt = 0; attempt < std::max(1, state_.options.sector_tries); ++attempt) {
+      for (int attempt = 0; attempt < std::max(1, state_.options.sector_tries) && !read; ++attempt) {
         state_.progress(s);
         if (state_.stop()) return Next::stopped;
         if (const auto end = fetch(s, s + k, 1, piece)) return *end;
         if (piece.result.ok() && piece.result.bytes == static_cast<std::size_t>(kSectorBytes)) {
           std::memcpy(into, piece.data, static_cast<std::size_t>(kSectorBytes));
           read = true;
-          break;
+        } else if (piece.result.ok()) {
+          return cut_short(s + k, k, block);
         }
-        // Past the real end: what is left of the block does not exist.
-        if (piece.result.ok()) return cut_short(s + k, k, block);
       }
       if (read) {
         state_.flush_unreadable();
@@ -227,6 +239,7 @@ class BlockFeed {
         state_.unreadable(s + k);
         block.damaged = true;
       }
+      ++k;
     }
     // A block with no readable sector at all may mean the disk is gone while
     // the system still answers with media errors: a sector that really was
@@ -381,7 +394,7 @@ ScanResult scan(sources::BlockSource& source, const ScanOptions& options, const 
       last = feed.next(s, block);
       if (last != Next::block) break;
       for (std::size_t i = 0; i + kSignatureOffset + kSignature.size() <= block.valid; i += kSectorBytes) {
-        if (std::memcmp(block.data + i + kSignatureOffset, kSignature.data(), kSignature.size()) == 0) {
+        if (is_header_block(block.data + i, block.valid - i)) {
           found = s + static_cast<int64_t>(i) / kSectorBytes;
           result.signature_sector = found;
           break;

@@ -69,6 +69,12 @@ class BlockSource {
   // up and return after this object is gone, touching only what it holds.
   // Null when the source can't be left so (the reader is then waited for).
   virtual std::shared_ptr<BlockSource> detachable() { return nullptr; }
+
+  // Reads of these sectors only what the system holds in memory already,
+  // never waiting for a device: a prefix of them, possibly none (a source that
+  // can't tell gives none). Reading those on the caller's own thread costs no
+  // hand-over to a reading thread, and it can't hang.
+  virtual std::size_t read_cached(int64_t /*first*/, int64_t /*count*/, uint8_t* /*buffer*/) { return 0; }
 };
 
 struct OpenResult {

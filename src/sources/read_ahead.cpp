@@ -9,6 +9,14 @@
 
 namespace clip::sources {
 
+struct CachedBuffer {
+  AlignedBuffer bytes;
+};
+
+// Chunks the caller reads itself from memory: 4 blocks, so the buffer stays
+// in the processor's cache between the copy and the search.
+constexpr int64_t kCachedChunkSectors = 4 * kBlockSectors;
+
 // Everything the worker touches. The worker owns a reference, so a worker
 // left inside a read finds all of it alive when the read returns.
 struct ReadAhead::Shared {
@@ -28,6 +36,7 @@ struct ReadAhead::Shared {
   bool held = false;
   bool finished = false;  // the last chunk is queued
   bool quit = false;
+  bool streaming = false;  // the worker reads ahead (not before the caller asks)
   bool in_read = false;
   bool broken = false;  // the worker itself failed
   int64_t next_first = 0;
@@ -88,11 +97,55 @@ ReadAhead::ReadAhead(BlockSource& source, int64_t first, int64_t end, int chunk_
   s.end = end;
   s.chunk_sectors = static_cast<int64_t>(std::max(1, chunk_blocks)) * kBlockSectors;
   const std::size_t slots = static_cast<std::size_t>(std::max(2, depth));
-  for (std::size_t i = 0; i < slots; ++i) s.buffers.emplace_back(static_cast<std::size_t>(s.chunk_sectors * kSectorBytes));
+  s.buffers.resize(slots);  // made by the worker when it first reads ahead
   s.chunks.resize(slots);
   s.next_first = first;
   s.finished = first >= end;
+  cached_next_ = first;
+  cached_sectors_ = std::min(kCachedChunkSectors, s.chunk_sectors);
+  // The first chunk decides: all of it in memory, and the caller goes on
+  // reading that way; otherwise the worker reads ahead from the start.
+  if (!s.finished && read_cached_chunk()) {
+    cached_ready_ = true;
+  } else {
+    streaming_ = true;
+    s.streaming = true;
+  }
   worker_ = std::thread([shared = shared_] { run(shared); });
+}
+
+bool ReadAhead::read_cached_chunk() {
+  Shared& s = *shared_;
+  const int64_t sectors = std::min(cached_sectors_, s.end - cached_next_);
+  if (!cached_buffer_) {
+    cached_buffer_ = std::make_unique<CachedBuffer>();
+    cached_buffer_->bytes = AlignedBuffer(static_cast<std::size_t>(cached_sectors_ * kSectorBytes));
+  }
+  std::size_t got = 0;
+  try {
+    got = s.source->read_cached(cached_next_, sectors, cached_buffer_->bytes.data());
+  } catch (...) {
+    got = 0;  // the worker's read of it reports the failure
+  }
+  if (got != static_cast<std::size_t>(sectors * kSectorBytes)) return false;
+  cached_ = Chunk{};
+  cached_.first = cached_next_;
+  cached_.sectors = sectors;
+  cached_.data = cached_buffer_->bytes.data();
+  cached_.result.bytes = got;
+  cached_next_ += sectors;
+  return true;
+}
+
+void ReadAhead::start_streaming() {
+  streaming_ = true;
+  {
+    std::lock_guard lock(shared_->mutex);
+    shared_->streaming = true;
+    shared_->next_first = cached_next_;
+    shared_->finished = cached_next_ >= shared_->end;
+  }
+  shared_->wake.notify_all();
 }
 
 ReadAhead::~ReadAhead() {
@@ -123,7 +176,8 @@ void ReadAhead::run(const std::shared_ptr<Shared>& shared) {
       {
         std::unique_lock lock(s.mutex);
         // A slot is free when it is neither queued nor held by the caller.
-        s.wake.wait(lock, [&] { return s.quit || s.request_wanted || (!s.finished && s.count < slots); });
+        s.wake.wait(lock,
+                    [&] { return s.quit || s.request_wanted || (s.streaming && !s.finished && s.count < slots); });
         if (s.quit) return;
         if (s.request_wanted) {
           request = true;
@@ -134,9 +188,13 @@ void ReadAhead::run(const std::shared_ptr<Shared>& shared) {
         } else {
           first = s.next_first;
           sectors = std::min(s.chunk_sectors, s.end - first);
-          into = s.buffers[tail].data();
         }
         s.in_read = true;
+      }
+      if (!request) {
+        AlignedBuffer& buffer = s.buffers[tail];
+        if (buffer.size() == 0) buffer = AlignedBuffer(static_cast<std::size_t>(s.chunk_sectors * kSectorBytes));
+        into = buffer.data();
       }
       Chunk chunk = read_chunk(s.reader(), first, sectors, into);
       {
@@ -173,6 +231,16 @@ void ReadAhead::run(const std::shared_ptr<Shared>& shared) {
 
 ReadAhead::Status ReadAhead::next(Chunk& chunk, std::chrono::milliseconds wait) {
   Shared& s = *shared_;
+  if (!streaming_) {
+    if (cached_ready_ || (cached_next_ < s.end && read_cached_chunk())) {
+      cached_ready_ = false;
+      chunk = cached_;
+      return Status::ready;
+    }
+    if (cached_next_ >= s.end) return Status::end;
+    // Not all in memory: the worker reads from here on, ahead of the caller.
+    start_streaming();
+  }
   {
     std::unique_lock lock(s.mutex);
     // A caller that did not release() its chunk releases it by taking the next.

@@ -3,6 +3,12 @@
 // The caller's thread sees every chunk in order and does all the work on it;
 // the worker only reads. Memory is the ring, whatever the source's size.
 //
+// Where the source holds the sectors in memory already (an image file in the
+// page cache), the caller reads them itself with read_cached(), in chunks
+// small enough to stay in the processor's cache: no hand-over, no second
+// copy of the data through memory. From the first chunk that isn't all in
+// memory on, the worker reads ahead.
+//
 // The caller never has to wait for a read: every wait is bounded, so it can
 // keep a window alive and give up when the operator stops. A read the system
 // can't cancel is left behind on the worker, which then holds everything it
@@ -18,6 +24,8 @@
 #include "sources/block_source.h"
 
 namespace clip::sources {
+
+struct CachedBuffer;
 
 class ReadAhead {
  public:
@@ -56,9 +64,18 @@ class ReadAhead {
  private:
   struct Shared;
   static void run(const std::shared_ptr<Shared>& shared);
+  bool read_cached_chunk();
+  void start_streaming();
 
   std::shared_ptr<Shared> shared_;
   std::thread worker_;
+  // The caller's own reading while the sectors are in memory.
+  bool streaming_ = false;
+  int64_t cached_next_ = 0;
+  int64_t cached_sectors_ = 0;
+  bool cached_ready_ = false;  // the first chunk, read by the constructor
+  Chunk cached_;
+  std::unique_ptr<CachedBuffer> cached_buffer_;
 };
 
 }  // namespace clip::sources
