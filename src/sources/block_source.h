@@ -77,6 +77,28 @@ class BlockSource {
   virtual std::size_t read_cached(int64_t /*first*/, int64_t /*count*/, uint8_t* /*buffer*/) { return 0; }
 };
 
+// What the caller of open_block_source owns: a handle on the shared object
+// that holds the open file or device, so a read left running on another
+// thread (see detachable) keeps it open until that read returns.
+class SharedSource final : public BlockSource {
+ public:
+  explicit SharedSource(std::shared_ptr<BlockSource> file) : file_(std::move(file)) {}
+
+  int64_t sector_count() const override { return file_->sector_count(); }
+  ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
+    return file_->read_sectors(first, count, buffer);
+  }
+  void cancel() override { file_->cancel(); }
+  bool cancelled() const override { return file_->cancelled(); }
+  std::shared_ptr<BlockSource> detachable() override { return file_; }
+  std::size_t read_cached(int64_t first, int64_t count, uint8_t* buffer) override {
+    return file_->read_cached(first, count, buffer);
+  }
+
+ private:
+  std::shared_ptr<BlockSource> file_;
+};
+
 struct OpenResult {
   std::unique_ptr<BlockSource> source;
   std::string error;  // set when source is null

@@ -113,25 +113,6 @@ class FdFile final : public BlockSource {
   std::atomic<bool> cancelled_{false};
 };
 
-// What the caller owns: a handle on the shared descriptor.
-class FdSource final : public BlockSource {
- public:
-  explicit FdSource(std::shared_ptr<FdFile> file) : file_(std::move(file)) {}
-
-  int64_t sector_count() const override { return file_->sector_count(); }
-  ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
-    return file_->read_sectors(first, count, buffer);
-  }
-  void cancel() override { file_->cancel(); }
-  bool cancelled() const override { return file_->cancelled(); }
-  std::shared_ptr<BlockSource> detachable() override { return file_; }
-  std::size_t read_cached(int64_t first, int64_t count, uint8_t* buffer) override {
-    return file_->read_cached(first, count, buffer);
-  }
-
- private:
-  std::shared_ptr<FdFile> file_;
-};
 
 std::string kind_text(mode_t mode) {
   if (S_ISDIR(mode)) return "是文件夹";
@@ -204,7 +185,7 @@ OpenResult open_block_source(const std::string& path, int64_t sectors) {
     }
     sectors = static_cast<int64_t>(bytes / static_cast<uint64_t>(kSectorBytes));
   }
-  return {std::make_unique<FdSource>(std::make_shared<FdFile>(fd, sectors, unit, S_ISREG(st.st_mode))), {}};
+  return {std::make_unique<SharedSource>(std::make_shared<FdFile>(fd, sectors, unit, S_ISREG(st.st_mode))), {}};
 }
 
 }  // namespace clip::sources

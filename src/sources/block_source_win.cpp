@@ -153,22 +153,6 @@ class HandleFile final : public BlockSource {
   std::atomic<bool> cancelled_{false};
 };
 
-// What the caller owns: a handle on the shared file.
-class HandleSource final : public BlockSource {
- public:
-  explicit HandleSource(std::shared_ptr<HandleFile> file) : file_(std::move(file)) {}
-
-  int64_t sector_count() const override { return file_->sector_count(); }
-  ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
-    return file_->read_sectors(first, count, buffer);
-  }
-  void cancel() override { file_->cancel(); }
-  bool cancelled() const override { return file_->cancelled(); }
-  std::shared_ptr<BlockSource> detachable() override { return file_; }
-
- private:
-  std::shared_ptr<HandleFile> file_;
-};
 
 // The size in sectors, or -1 with the system's reason when it can't be told.
 int64_t measure_sectors(HANDLE handle, std::string& reason) {
@@ -209,7 +193,7 @@ OpenResult open_block_source(const std::string& path, int64_t sectors) {
     }
   }
   const std::size_t unit = logical_sector(handle);
-  return {std::make_unique<HandleSource>(std::make_shared<HandleFile>(handle, sectors, unit)), {}};
+  return {std::make_unique<SharedSource>(std::make_shared<HandleFile>(handle, sectors, unit)), {}};
 }
 
 }  // namespace clip::sources
