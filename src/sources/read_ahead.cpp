@@ -16,6 +16,8 @@ struct CachedBuffer {
 // Chunks the caller reads itself from memory: 4 blocks, so the buffer stays
 // in the processor's cache between the copy and the search.
 constexpr int64_t kCachedChunkSectors = 4 * kBlockSectors;
+// Chunks the worker reads before the caller tries memory again.
+constexpr int64_t kProbeEvery = 64;
 
 // Everything the worker touches. The worker owns a reference, so a worker
 // left inside a read finds all of it alive when the read returns.
@@ -248,18 +250,26 @@ ReadAhead::Status ReadAhead::next(Chunk& chunk, std::chrono::milliseconds wait) 
       s.free_held();
       s.wake.notify_all();
     }
-    if (!s.filled.wait_for(lock, wait, [&] { return s.count > 0 || s.finished || s.broken; })) {
-      return Status::pending;
-    }
+    const auto ready = [&] { return s.count > 0 || s.finished || s.broken || (!s.streaming && !s.in_read); };
+    if (!s.filled.wait_for(lock, wait, ready)) return Status::pending;
     if (s.count > 0) {
       chunk = s.chunks[s.head];
       s.held = true;
+      // Now and then the worker stops reading ahead, so that once its chunks
+      // are taken the caller tries memory again: one chunk missing from the
+      // page cache for a moment does not make the rest of a pass copy twice.
+      if (++streamed_ % kProbeEvery == 0 && s.streaming && !s.finished) s.streaming = false;
       return Status::ready;
     }
-    if (!s.broken) return Status::end;
-    chunk = s.lost(s.next_first, s.end - s.next_first);
+    if (s.broken) {
+      chunk = s.lost(s.next_first, s.end - s.next_first);
+      return Status::ready;
+    }
+    if (s.finished) return Status::end;
+    cached_next_ = s.next_first;
+    streaming_ = false;
   }
-  return Status::ready;
+  return next(chunk, wait);
 }
 
 void ReadAhead::release() {

@@ -74,6 +74,7 @@ class ReadAhead {
   int64_t cached_next_ = 0;
   int64_t cached_sectors_ = 0;
   bool cached_ready_ = false;  // the first chunk, read by the constructor
+  int64_t streamed_ = 0;       // chunks taken from the worker
   Chunk cached_;
   std::unique_ptr<CachedBuffer> cached_buffer_;
 };

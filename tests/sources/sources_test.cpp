@@ -245,6 +245,53 @@ TEST(ReadAhead, DeliversEveryChunkInOrderAndStopsAtTheRealEnd) {
   EXPECT_EQ(delivered, 9000 - 300);
 }
 
+// Sectors the system holds in memory except where a chunk is missing for a
+// moment; the marks say which sector each is.
+class PartlyCached final : public BlockSource {
+ public:
+  explicit PartlyCached(int64_t sectors) : data(sectors) {
+    for (int64_t s = 0; s < sectors; ++s) {
+      uint8_t mark[8];
+      std::memcpy(mark, &s, 8);
+      data.write(s * 512, mark);
+    }
+  }
+  MemorySource data;
+  int64_t cached_calls = 0;
+  int64_t sector_count() const override { return data.sector_count(); }
+  ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
+    return data.read_sectors(first, count, buffer);
+  }
+  std::size_t read_cached(int64_t first, int64_t count, uint8_t* buffer) override {
+    ++cached_calls;
+    if (first / 128 % 97 == 5) return 0;
+    return data.read_sectors(first, count, buffer).bytes;
+  }
+};
+
+TEST(ReadAhead, ChunksFromMemoryAndFromTheWorkerComeInOrder) {
+  PartlyCached source(300 * 128 + 50);
+  ReadAhead reader(source, 10, source.sector_count(), 1, 3);
+  int64_t expect_first = 10;
+  ReadAhead::Chunk chunk;
+  ReadAhead::Status status;
+  while ((status = reader.next(chunk, std::chrono::milliseconds(30000))) == ReadAhead::Status::ready) {
+    ASSERT_EQ(chunk.first, expect_first);
+    ASSERT_EQ(chunk.result.bytes, static_cast<std::size_t>(chunk.sectors * 512));
+    for (int64_t i = 0; i < chunk.sectors; ++i) {
+      int64_t mark;
+      std::memcpy(&mark, chunk.data + i * 512, 8);
+      ASSERT_EQ(mark, chunk.first + i);
+    }
+    expect_first += chunk.sectors;
+    reader.release();
+  }
+  EXPECT_EQ(status, ReadAhead::Status::end);
+  EXPECT_EQ(expect_first, source.sector_count());
+  // After each miss the worker read ahead, then memory was tried again.
+  EXPECT_GT(source.cached_calls, 3);
+}
+
 TEST(ReadAhead, EmptyRangeEndsAtOnceAndEarlyDestructionJoins) {
   MemorySource source(100);
   ReadAhead::Chunk chunk;
