@@ -20,6 +20,7 @@
 #include "scanner/scanner.h"
 #include "sources/memory_source.h"
 #include "sources/read_ahead.h"
+#include "sources/test_sources.h"
 
 namespace {
 
@@ -47,13 +48,7 @@ uint64_t random_below(uint64_t n) {
 // Sector n begins with n; some sectors fail; some reads are slow.
 class Slow final : public BlockSource {
  public:
-  explicit Slow(int64_t sectors) : data_(sectors) {
-    for (int64_t s = 0; s < sectors; ++s) {
-      uint8_t mark[8];
-      std::memcpy(mark, &s, 8);
-      data_.write(s * 512, mark);
-    }
-  }
+  explicit Slow(int64_t sectors) : data_(sectors) { sources::testing::mark_sectors(data_); }
   sources::MemorySource& data() { return data_; }
 
   int64_t sector_count() const override { return data_.sector_count(); }
@@ -81,25 +76,7 @@ class Slow final : public BlockSource {
   std::atomic<bool> cancelled_{false};
 };
 
-// What a caller owns; the inner source may be left to a worker.
-class Handle final : public BlockSource {
- public:
-  Handle(std::shared_ptr<Slow> inner, bool detachable) : inner_(std::move(inner)), detachable_(detachable) {}
-  int64_t sector_count() const override { return inner_->sector_count(); }
-  ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
-    return inner_->read_sectors(first, count, buffer);
-  }
-  void cancel() override { inner_->cancel(); }
-  bool cancelled() const override { return inner_->cancelled(); }
-  std::shared_ptr<BlockSource> detachable() override { return detachable_ ? inner_ : nullptr; }
-  std::size_t read_cached(int64_t first, int64_t count, uint8_t* buffer) override {
-    return inner_->read_cached(first, count, buffer);
-  }
-
- private:
-  std::shared_ptr<Slow> inner_;
-  bool detachable_;
-};
+using Handle = sources::testing::OwnerHandle<Slow>;
 
 std::shared_ptr<Slow> make_source(int64_t sectors) {
   auto source = std::make_shared<Slow>(sectors);
@@ -111,11 +88,7 @@ std::shared_ptr<Slow> make_source(int64_t sectors) {
   return source;
 }
 
-bool marked(const uint8_t* sector, int64_t n) {
-  int64_t mark;
-  std::memcpy(&mark, sector, 8);
-  return mark == n;
-}
+using sources::testing::marked;
 
 // Consumes chunks in order, asks for out-of-order reads now and then, and
 // leaves at a random point.

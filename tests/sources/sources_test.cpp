@@ -249,13 +249,7 @@ TEST(ReadAhead, DeliversEveryChunkInOrderAndStopsAtTheRealEnd) {
 // moment; the marks say which sector each is.
 class PartlyCached final : public BlockSource {
  public:
-  explicit PartlyCached(int64_t sectors) : data(sectors) {
-    for (int64_t s = 0; s < sectors; ++s) {
-      uint8_t mark[8];
-      std::memcpy(mark, &s, 8);
-      data.write(s * 512, mark);
-    }
-  }
+  explicit PartlyCached(int64_t sectors) : data(sectors) { testing::mark_sectors(data); }
   MemorySource data;
   int64_t cached_calls = 0;
   int64_t sector_count() const override { return data.sector_count(); }
@@ -278,11 +272,7 @@ TEST(ReadAhead, ChunksFromMemoryAndFromTheWorkerComeInOrder) {
   while ((status = reader.next(chunk, std::chrono::milliseconds(30000))) == ReadAhead::Status::ready) {
     ASSERT_EQ(chunk.first, expect_first);
     ASSERT_EQ(chunk.result.bytes, static_cast<std::size_t>(chunk.sectors * 512));
-    for (int64_t i = 0; i < chunk.sectors; ++i) {
-      int64_t mark;
-      std::memcpy(&mark, chunk.data + i * 512, 8);
-      ASSERT_EQ(mark, chunk.first + i);
-    }
+    for (int64_t i = 0; i < chunk.sectors; ++i) ASSERT_TRUE(testing::marked(chunk.data + i * 512, chunk.first + i));
     expect_first += chunk.sectors;
     reader.release();
   }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -68,11 +69,12 @@ class Hanging final : public BlockSource {
   int waiting_ = 0;
 };
 
-// The test's handle on a Hanging source; detachable, as the real file and
-// device sources are, when asked to be.
-class HangingSource final : public BlockSource {
+// What a test owns over a shared source object T, as the real file and
+// device sources are built; it offers T as detachable when asked to.
+template <typename T>
+class OwnerHandle final : public BlockSource {
  public:
-  HangingSource(std::shared_ptr<Hanging> inner, bool detachable) : inner_(std::move(inner)), detachable_(detachable) {}
+  OwnerHandle(std::shared_ptr<T> inner, bool detachable) : inner_(std::move(inner)), detachable_(detachable) {}
   int64_t sector_count() const override { return inner_->sector_count(); }
   ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
     return inner_->read_sectors(first, count, buffer);
@@ -80,11 +82,32 @@ class HangingSource final : public BlockSource {
   void cancel() override { inner_->cancel(); }
   bool cancelled() const override { return inner_->cancelled(); }
   std::shared_ptr<BlockSource> detachable() override { return detachable_ ? inner_ : nullptr; }
+  std::size_t read_cached(int64_t first, int64_t count, uint8_t* buffer) override {
+    return inner_->read_cached(first, count, buffer);
+  }
 
  private:
-  std::shared_ptr<Hanging> inner_;
+  std::shared_ptr<T> inner_;
   bool detachable_;
 };
+
+using HangingSource = OwnerHandle<Hanging>;
+
+// Writes into each sector its own number, so a reader can tell which sector
+// it holds.
+inline void mark_sectors(MemorySource& source) {
+  for (int64_t s = 0; s < source.sector_count(); ++s) {
+    uint8_t mark[8];
+    std::memcpy(mark, &s, 8);
+    source.write(s * 512, mark);
+  }
+}
+
+inline bool marked(const uint8_t* sector, int64_t n) {
+  int64_t mark;
+  std::memcpy(&mark, sector, 8);
+  return mark == n;
+}
 
 // Waits (at most 30 s) until only the test holds `inner`: every reader left
 // behind has ended.
