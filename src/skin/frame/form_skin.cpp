@@ -104,6 +104,7 @@ bool TFormSkin::AttachToForm(TSkinData& data, ui::Form& form) {
   }
   saved_form_colour_ = form.swap_color(skin_colour_as_control_colour());
   form_colour_saved_ = true;
+  if (frame_skinning_) SkinPopupMenus(true);
   form.invalidate();
   return true;
 }
@@ -335,6 +336,11 @@ LRESULT TFormSkin::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
         return 0;
       }
       break;
+    case WM_MEASUREITEM:
+    case WM_DRAWITEM:
+      // The skinned system menu is drawn in every state of the window.
+      if (std::optional<LRESULT> r = system_menu_item(msg, wparam, lparam)) return *r;
+      break;
     case kSkinQueryMessage:
       return 1;
     case kSkinStartMessage:
@@ -436,8 +442,21 @@ LRESULT TFormSkin::stage3(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_NCACTIVATE:
       active_ = wparam != 0;
       start_timer(active_);
+      // Whatever was hot or pressed belonged to the pointer of the other
+      // activation state (a modal window opened from a menu-bar item, say).
+      release_hot_object();
       PaintFrame();
       return 1;
+    case WM_CAPTURECHANGED:
+      release_hot_object();
+      return call_saved(msg, wparam, lparam);
+    case WM_NCMOUSELEAVE:
+      tracking_leave_ = false;
+      release_hot_object();
+      return call_saved(msg, wparam, lparam);
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+      return menu_item(msg, wparam, lparam);
     case WM_NCCALCSIZE: {
       RECT window{};
       if (wparam) {
@@ -525,6 +544,7 @@ void TFormSkin::recolour() {
   if (form_) form_->swap_color(skin_colour_as_control_colour());
   state_ = recolouring;
   if (frame_skinning_) {
+    SkinPopupMenus(true);
     ResizeToFrame(true);
     region_size_ = {0, 0};
     UpdateWindowRegion();
@@ -654,6 +674,7 @@ void TFormSkin::restore_procedures() {
 }
 
 void TFormSkin::release() {
+  SkinPopupMenus(false);
   system_popup_.reset();
   hot_ = nullptr;
   menu_bar_.reset();
@@ -677,6 +698,7 @@ void TFormSkin::UnskinWindow() {
   start_timer(false);
   hot_ = nullptr;
   restore_procedures();
+  SkinPopupMenus(false);
   if (form_ && form_colour_saved_) {
     form_->swap_color(saved_form_colour_);
     form_colour_saved_ = false;
