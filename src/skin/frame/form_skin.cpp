@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "skin/data/skin_win.h"
+#include "skin/frame/subclass.h"
 #include "ui/controls.h"
 
 namespace clip::skin {
@@ -16,7 +17,7 @@ namespace {
 constexpr wchar_t kSkinProp[] = L"ClipSalvage.FormSkin";
 constexpr wchar_t kSavedProcProp[] = L"ClipSalvage.FormSkin.Saved";
 
-WNDPROC saved_proc_of(HWND hwnd) { return reinterpret_cast<WNDPROC>(GetPropW(hwnd, kSavedProcProp)); }
+WNDPROC saved_proc_of(HWND hwnd) { return saved_procedure(hwnd, kSavedProcProp); }
 
 ShowState show_state_of(HWND hwnd) {
   WINDOWPLACEMENT placement{sizeof(placement)};
@@ -278,23 +279,17 @@ POINT TFormSkin::ScreenToWindow(POINT p) const {
 
 LRESULT CALLBACK TFormSkin::FrameWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   auto* self = static_cast<TFormSkin*>(GetPropW(hwnd, kSkinProp));
-  if (!self) {
-    WNDPROC saved = saved_proc_of(hwnd);
-    if (msg == WM_NCDESTROY) RemovePropW(hwnd, kSavedProcProp);
-    return saved ? CallWindowProcW(saved, hwnd, msg, wparam, lparam) : DefWindowProcW(hwnd, msg, wparam, lparam);
-  }
+  if (!self) return forward_to_saved(hwnd, kSavedProcProp, msg, wparam, lparam);
   try {
     return self->handle(msg, wparam, lparam);
   } catch (...) {
     // Nothing may leave a window procedure; the message gets its default.
-    WNDPROC saved = saved_proc_of(hwnd);
-    return saved ? CallWindowProcW(saved, hwnd, msg, wparam, lparam) : DefWindowProcW(hwnd, msg, wparam, lparam);
+    return call_procedure(saved_proc_of(hwnd), hwnd, msg, wparam, lparam);
   }
 }
 
 LRESULT TFormSkin::call_saved(UINT msg, WPARAM wparam, LPARAM lparam) {
-  WNDPROC saved = saved_proc_ ? saved_proc_ : saved_proc_of(hwnd_);
-  return saved ? CallWindowProcW(saved, hwnd_, msg, wparam, lparam) : DefWindowProcW(hwnd_, msg, wparam, lparam);
+  return call_procedure(saved_proc_ ? saved_proc_ : saved_proc_of(hwnd_), hwnd_, msg, wparam, lparam);
 }
 
 LRESULT TFormSkin::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -314,8 +309,7 @@ LRESULT TFormSkin::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
       state_ = destroying;
       WNDPROC saved = saved_proc_;
       release();
-      const LRESULT r = saved ? CallWindowProcW(saved, hwnd_, msg, wparam, lparam)
-                              : DefWindowProcW(hwnd_, msg, wparam, lparam);
+      const LRESULT r = call_procedure(saved, hwnd_, msg, wparam, lparam);
       state_ = finished;
       return r;
     }

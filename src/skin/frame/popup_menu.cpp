@@ -1,6 +1,7 @@
 #include "skin/frame/popup_menu.h"
 
 #include "skin/frame/gdi_helpers.h"
+#include "skin/frame/subclass.h"
 #include "skin/paint/paint_win.h"
 #include "ui/guard.h"
 
@@ -11,8 +12,6 @@ namespace {
 // someone who subclassed on top of us still calls our procedure).
 constexpr wchar_t kPopupProp[] = L"ClipSalvage.PopupSkin";
 constexpr wchar_t kSavedProcProp[] = L"ClipSalvage.PopupSkin.Saved";
-
-WNDPROC saved_proc_of(HWND hwnd) { return reinterpret_cast<WNDPROC>(GetPropW(hwnd, kSavedProcProp)); }
 
 bool skinning_active() {
   const TSkinManager* manager = TSkinManager::instance();
@@ -82,17 +81,12 @@ void TPopupMenuSkin::DetachPopup() {
 
 LRESULT CALLBACK TPopupMenuSkin::PopupWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   auto* self = static_cast<TPopupMenuSkin*>(GetPropW(hwnd, kPopupProp));
-  if (!self) {
-    WNDPROC saved = saved_proc_of(hwnd);
-    if (msg == WM_NCDESTROY) RemovePropW(hwnd, kSavedProcProp);
-    return saved ? CallWindowProcW(saved, hwnd, msg, wparam, lparam) : DefWindowProcW(hwnd, msg, wparam, lparam);
-  }
+  if (!self) return forward_to_saved(hwnd, kSavedProcProp, msg, wparam, lparam);
   return ui::guard([&] { return self->handle_message(msg, wparam, lparam); }, LRESULT(0));
 }
 
 LRESULT TPopupMenuSkin::call_saved(UINT msg, WPARAM wparam, LPARAM lparam) {
-  WNDPROC saved = saved_proc_ ? saved_proc_ : saved_proc_of(hwnd_);
-  return saved ? CallWindowProcW(saved, hwnd_, msg, wparam, lparam) : DefWindowProcW(hwnd_, msg, wparam, lparam);
+  return call_procedure(saved_proc_ ? saved_proc_ : saved_procedure(hwnd_, kSavedProcProp), hwnd_, msg, wparam, lparam);
 }
 
 TPopupMenuSkin::Shape TPopupMenuSkin::shape() const {
@@ -119,7 +113,7 @@ LRESULT TPopupMenuSkin::handle_message(UINT msg, WPARAM wparam, LPARAM lparam) {
       // The window goes: it gets its own procedure back first.
       WNDPROC saved = saved_proc_;
       DetachPopup();
-      return saved ? CallWindowProcW(saved, hwnd_, msg, wparam, lparam) : DefWindowProcW(hwnd_, msg, wparam, lparam);
+      return call_procedure(saved, hwnd_, msg, wparam, lparam);
     }
     case WM_NCPAINT: {
       const Shape s = shape();
