@@ -207,7 +207,6 @@ TMenuBarSkin::~TMenuBarSkin() {
   }
   items_.clear();
   restore_menu();
-  unmark_owner_drawn();
 }
 
 void TMenuBarSkin::BuildFromWindowMenu() {
