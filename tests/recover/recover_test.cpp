@@ -13,6 +13,7 @@
 #include "sources/memory_source.h"
 
 #ifndef _WIN32
+#include <openssl/evp.h>
 #include <sys/mount.h>
 #include <unistd.h>
 #endif
@@ -451,6 +452,23 @@ TEST(RecoverNative, DiskFullRemovesThePartialFileAndSaysWhy) {
   EXPECT_NE(result.error.find("已删除不完整的文件"), std::string::npos) << result.error;
   EXPECT_TRUE(result.file.partial_removed);
   EXPECT_TRUE(listing(full.str()).empty());
+}
+
+TEST(RecoverNative, AHashTheLibraryRefusesIsAFailedFile) {
+  // Only FIPS implementations allowed, and none loaded: the crypto library
+  // itself refuses SHA-256.
+  ASSERT_EQ(EVP_set_default_properties(nullptr, "fips=yes"), 1);
+  struct Restore {
+    ~Restore() { EVP_set_default_properties(nullptr, ""); }
+  } restore;
+  auto owned = numbered_source(1000);
+  TempFolder dir;
+  const auto result = recover_clip(*owned, row_of({{0, 3}}), dir.str());
+  EXPECT_EQ(result.outcome, RecoverOutcome::failed);
+  EXPECT_NE(result.error.find("计算 SHA-256 出错"), std::string::npos) << result.error;
+  EXPECT_TRUE(result.file.partial_removed);
+  EXPECT_EQ(result.file.sha256, "");
+  EXPECT_TRUE(listing(dir.path()).empty());
 }
 
 TEST(RecoverNative, ReadOnlyAndSystemFoldersAreRefusedAtOnce) {
