@@ -117,10 +117,9 @@ Parsed parse(const std::vector<std::string>& args) {
       const std::string name = a.rfind("--", 0) == 0 && eq != std::string::npos ? a.substr(0, eq) : a;
       std::optional<std::string> inline_value;
       if (name.size() != a.size()) inline_value = a.substr(eq + 1);
-      auto value = [&](const char* what) -> std::optional<std::string> {
+      auto value = [&]() -> std::optional<std::string> {
         if (inline_value) return inline_value;
         if (i + 1 >= args.size()) return std::nullopt;
-        (void)what;
         return args[++i];
       };
       if (name == "--") {
@@ -132,13 +131,13 @@ Parsed parse(const std::vector<std::string>& args) {
       } else if (name == "--progress" && !inline_value) {
         o.progress = true;
       } else if (name == "--out" && recover) {
-        const auto v = value("folder");
+        const auto v = value();
         if (!v || v->empty()) return usage_error("--out needs a folder");
         if (have_out) return usage_error("--out given twice");
         o.out = *v;
         have_out = true;
       } else if (name == "--clip" && recover) {
-        const auto v = value("number");
+        const auto v = value();
         if (!v) return usage_error("--clip needs a positive number");
         const auto n = sources::parse_sectors(*v);
         if (!n || *n == 0) return usage_error("--clip needs a positive number: " + *v);
@@ -357,6 +356,7 @@ void Work::run_recovery() {
   for (; index < chosen.size(); ++index) {
     const ClipRow& row = *chosen[index];
     if (stop.load()) {
+      std::lock_guard lock(mutex);
       recovery_stopped = true;
       break;
     }
@@ -378,14 +378,20 @@ void Work::run_recovery() {
           " 个扇区无法读取，已用零填充");
     }
     if (done.outcome == recover::RecoverOutcome::stopped) {
-      recovery_stopped = true;
+      {
+        std::lock_guard lock(mutex);
+        recovery_stopped = true;
+      }
       log("已停止：" + row.name + " 未恢复完，" +
           (done.file.partial_removed ? std::string("已删除不完整的文件") : done.error));
       break;
     }
     if (!done.ok) {
       log("片段 " + std::to_string(row.number) + " " + row.name + " 恢复失败：" + done.error);
-      if (failure.empty()) failure = done.error;
+      {
+        std::lock_guard lock(mutex);
+        if (failure.empty()) failure = done.error;
+      }
       // A source that stopped answering gives nothing more.
       if (done.source_gone) break;
       continue;

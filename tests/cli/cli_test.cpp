@@ -329,7 +329,7 @@ TEST(CliRecover, AnImageCutAfterTheScanGivesAnIncompleteFileAndAnError) {
   EXPECT_EQ(r.status, 1) << r.err;
   // The scan now ends at 8000630, inside clip 3's first block (8000514):
   // that block is all the clip has, and its read comes back short.
-  const fs::path kept = out / "ch00000000000001-12-05-20-13-45-32-不完整.264";
+  const fs::path kept = out / TempFolder::from_utf8("ch00000000000001-12-05-20-13-45-32-不完整.264");
   ASSERT_TRUE(fs::exists(kept)) << r.out;
   EXPECT_EQ(fs::file_size(kept), 116 * 512u);
   EXPECT_TRUE(contains(r.out, "\"bytes\": 59392, \"sha256\": \"" + file_sha(kept) +
