@@ -13,6 +13,11 @@
 #include <set>
 #include <thread>
 
+#ifndef _WIN32
+#include <pthread.h>
+#include <csignal>
+#endif
+
 #include "base/utf8.h"
 #include "cli/json.h"
 #include "cli/progress.h"
@@ -30,6 +35,7 @@ using scanner::ScanEnd;
 using scanner::SectorRange;
 
 constexpr const char* kStoppedLine = "扫描已停止，列表不完整";
+constexpr const char* kStoppingLine = "正在停止……再按一次 Ctrl-C 立即结束";
 
 constexpr const char* kUsage =
     "usage: clipsalvage scan SOURCE [--json] [--progress]\n"
@@ -266,6 +272,7 @@ struct Work {
   bool stopped_line_logged = false;
 
   std::vector<ClipRow> rows;
+  std::optional<int64_t> signature_seen;
   scanner::ScanResult scan;
   bool scan_done = false;
   std::vector<FileReport> files;
@@ -304,11 +311,14 @@ void Work::run_scan() {
       std::lock_guard lock(mutex);
       progress.retry(seconds);
     };
-    cb.pass = [&](scanner::ScanPass pass, int64_t first, int64_t end) {
-      std::lock_guard lock(mutex);
-      progress.pass(pass, first, end);
-    };
   }
+  cb.pass = [&](scanner::ScanPass pass, int64_t first, int64_t end) {
+    std::lock_guard lock(mutex);
+    // The pass starts at the signature when the search found one; a report
+    // printed before the scan returns still has it.
+    if (pass == scanner::ScanPass::index && first >= scanner::kSearchStart) signature_seen = first;
+    if (show_progress) progress.pass(pass, first, end);
+  };
   scanner::ScanOptions scan_options;
   scan_options.device_path = path;
   auto result = scanner::scan(*source, scan_options, cb);
@@ -481,6 +491,16 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   work->source = std::move(opened.source);
   work->show_progress = o.progress || env.err_is_terminal;
   if (env.stop && env.stop()) work->stop = true;
+#ifndef _WIN32
+  // Ctrl-C must reach this thread, which waits and answers it: a thread held
+  // in a read the kernel won't break off would take the signal and never run
+  // its handler. The work thread, and the threads it starts, don't take it.
+  sigset_t interrupts, previous;
+  sigemptyset(&interrupts);
+  sigaddset(&interrupts, SIGINT);
+  sigaddset(&interrupts, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
+#endif
   std::thread thread([work] {
     // Nothing may escape a thread's start: a failure ends the run as failed.
     try {
@@ -494,6 +514,9 @@ int run(const std::vector<std::string>& args, const Environment& env) {
     work->done = true;
     work->changed.notify_all();
   });
+#ifndef _WIN32
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+#endif
 
   // Wait for the work, passing Ctrl-C on. After a stop a read that the
   // system can't give up must not hold the report back.
@@ -508,6 +531,9 @@ int run(const std::vector<std::string>& args, const Environment& env) {
       if (!stopped_at && (work->stop || (env.stop && env.stop()))) {
         stopped_at = Clock::now();
         work->stop = true;
+        work->progress.finish();
+        std::fprintf(env.err, "%s\n", kStoppingLine);
+        std::fflush(env.err);
         lock.unlock();
         work->source->cancel();
         lock.lock();
@@ -530,7 +556,8 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   // them under the lock, and nothing it does from now on reaches the caller.
   std::unique_lock lock(work->mutex);
   const bool scan_done = work->scan_done;
-  const scanner::ScanResult result = work->scan;
+  scanner::ScanResult result = work->scan;
+  if (!scan_done) result.signature_sector = work->signature_seen;
   const std::vector<ClipRow> rows = work->rows;
   const std::vector<FileReport> files = work->files;
   const std::optional<ClipRow> cut_short = abandoned ? work->recovering : std::nullopt;

@@ -342,27 +342,29 @@ TEST(CliRecover, AnImageCutAfterTheScanGivesAnIncompleteFileAndAnError) {
 }
 
 // A source over the sample image that stands for a disk the test controls:
-// one read, picked by its first sector and size, waits there, and Ctrl-C is
-// pressed while it waits.
+// the first read of `sector` that is at most `max_count` sectors long (and,
+// with `after_end`, comes after a read of the source's last block, so it is
+// the recovery's) waits there, and Ctrl-C is pressed while it waits.
 class HeldSource final : public sources::BlockSource {
  public:
   enum class Release { on_cancel, by_test };
-  HeldSource(std::unique_ptr<sources::BlockSource> inner, int64_t sector, int64_t max_count, Release release,
-             std::atomic<bool>& interrupt, std::atomic<bool>& destroyed)
-      : inner_(std::move(inner)), sector_(sector), max_count_(max_count), release_(release),
+  HeldSource(std::unique_ptr<sources::BlockSource> inner, int64_t sector, int64_t max_count, bool after_end,
+             Release release, std::atomic<bool>& interrupt, std::atomic<bool>& destroyed)
+      : inner_(std::move(inner)), sector_(sector), max_count_(max_count), after_end_(after_end), release_(release),
         interrupt_(interrupt), destroyed_(destroyed) {}
   ~HeldSource() override { destroyed_ = true; }
   int64_t sector_count() const override { return inner_->sector_count(); }
   sources::ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
-    if (first == sector_ && count <= max_count_ && !held_.exchange(true)) {
+    const bool covers = first <= sector_ && sector_ < first + count && count <= max_count_;
+    if (covers && (!after_end_ || read_end_) && !held_.exchange(true)) {
       interrupt_ = true;
       std::unique_lock lock(mutex_);
       // A deadline only so a broken build can't hang the test run.
       wake_.wait_for(lock, std::chrono::seconds(60), [&] {
         return release_ == Release::on_cancel ? cancelled_ : released_;
       });
-      entered_done_ = true;
     }
+    if (first + count >= inner_->sector_count()) read_end_ = true;
     return inner_->read_sectors(first, count, buffer);
   }
   void cancel() override {
@@ -380,13 +382,14 @@ class HeldSource final : public sources::BlockSource {
  private:
   std::unique_ptr<sources::BlockSource> inner_;
   const int64_t sector_, max_count_;
+  const bool after_end_;
   const Release release_;
   std::atomic<bool>& interrupt_;
   std::atomic<bool>& destroyed_;
-  std::atomic<bool> held_{false};
+  std::atomic<bool> held_{false}, read_end_{false};
   std::mutex mutex_;
   std::condition_variable wake_;
-  bool cancelled_ = false, released_ = false, entered_done_ = false;
+  bool cancelled_ = false, released_ = false;
 };
 
 std::vector<scanner::ClipRow> rows_of(const std::string& image) {
@@ -403,7 +406,7 @@ TEST(CliRecover, CtrlCInsideAClipRemovesItsPartialFileAndReportsWhatWasDone) {
   const auto rows = rows_of(ws.image());
   ASSERT_GE(rows.size(), 3u);
   ASSERT_GE(rows[2].runs.size(), 2u);
-  // The recovery reads clip 3 run by run; the scan reads far bigger chunks.
+  // The recovery reads clip 3 run by run, after the scan read to the end.
   const int64_t held_at = rows[2].runs[1].first_sector;
   const int64_t run_sectors = rows[2].runs[1].blocks * 128;
   std::atomic<bool> interrupt{false}, destroyed{false};
@@ -411,7 +414,7 @@ TEST(CliRecover, CtrlCInsideAClipRemovesItsPartialFileAndReportsWhatWasDone) {
   env.stop = [&] { return interrupt.load(); };
   env.open_source = [&](const std::string& path) {
     auto opened = sources::open_block_source(path);
-    opened.source = std::make_unique<HeldSource>(std::move(opened.source), held_at, run_sectors,
+    opened.source = std::make_unique<HeldSource>(std::move(opened.source), held_at, run_sectors, true,
                                                  HeldSource::Release::on_cancel, interrupt, destroyed);
     return opened;
   };
@@ -446,7 +449,7 @@ TEST(CliScan, CtrlCWhileAReadNeverReturnsStillPrintsThePartialReport) {
   env.stop_grace = std::chrono::milliseconds(300);
   env.open_source = [&](const std::string& path) {
     auto opened = sources::open_block_source(path);
-    auto source = std::make_unique<HeldSource>(std::move(opened.source), held_at, 1 << 20,
+    auto source = std::make_unique<HeldSource>(std::move(opened.source), held_at, 1 << 20, false,
                                                HeldSource::Release::by_test, interrupt, destroyed);
     held = source.get();
     opened.source = std::move(source);
@@ -480,7 +483,7 @@ TEST(CliScan, CtrlCWhileAReadWaitsForCancelEndsTheScanItself) {
   env.stop_grace = std::chrono::hours(1);
   env.open_source = [&](const std::string& path) {
     auto opened = sources::open_block_source(path);
-    opened.source = std::make_unique<HeldSource>(std::move(opened.source), 8000130 + 4 * 32 * 128, 1 << 20,
+    opened.source = std::make_unique<HeldSource>(std::move(opened.source), 8000130 + 4 * 32 * 128, 1 << 20, false,
                                                  HeldSource::Release::on_cancel, interrupt, destroyed);
     return opened;
   };
