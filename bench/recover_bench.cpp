@@ -227,10 +227,15 @@ int main(int argc, char** argv) {
       fs::create_directories(out);
       t = timed([&] {
         auto opened = clip::sources::open_block_source(image);
-        clip::recover::ClipWriter clips(*opened.source);
+        clip::recover::RecoverOptions options;
+        options.defer_folder_sync = true;  // as the CLI does
+        clip::recover::ClipWriter clips(*opened.source, options);
+        int failed = 0;
         for (const auto& row : rows) {
-          if (!clips.recover(row, out.string()).ok) throw std::runtime_error("recovery failed");
+          clips.recover_async(row, out.string(), [&](const clip::recover::RecoverResult& r) { failed += !r.ok; });
         }
+        clips.wait();
+        if (failed > 0 || !clips.sync_folders().empty()) throw std::runtime_error("recovery failed");
       });
       writer.keep(t.first, t.second);
       fs::remove_all(out);

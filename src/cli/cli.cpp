@@ -354,6 +354,9 @@ void Work::run_recovery() {
   recover::RecoverOptions recover_options;
   recover_options.stop = [&] { return stop.load(); };
   recover_options.source_sectors = scan.sectors;
+  // The report comes at the end: the new names go to the disk together,
+  // before it (each file's data is flushed as it is written).
+  recover_options.defer_folder_sync = true;
   if (show_progress) {
     recover_options.progress = [&](uint64_t bytes) {
       std::lock_guard lock(mutex);
@@ -363,6 +366,31 @@ void Work::run_recovery() {
   recover::ClipWriter writer(*source, recover_options);
   int complete = 0;
   uint64_t complete_bytes = 0;
+  // Runs on the writer's finishing thread, clips in order, once each file is
+  // on the disk under its name or removed.
+  auto finished = [&](const recover::RecoverResult& done) {
+    {
+      std::lock_guard lock(mutex);
+      files.push_back(FileReport{done.file, done.outcome, done.error});
+      if (done.ok) {
+        ++complete;
+        complete_bytes += done.file.bytes;
+      } else if (done.outcome != recover::RecoverOutcome::stopped && failure.empty()) {
+        failure = done.error;
+      }
+    }
+    if (done.file.renamed) log(done.file.name + " 已存在，写入 " + done.file.path);
+    for (const auto& bad : done.file.unreadable) {
+      log(done.file.path + "：扇区 " + std::to_string(bad.first) + " 起 " + std::to_string(bad.count) +
+          " 个扇区无法读取，已用零填充");
+    }
+    if (done.outcome == recover::RecoverOutcome::stopped) {
+      log("已停止：" + done.file.name + " 未恢复完，" +
+          (done.file.partial_removed ? std::string("已删除不完整的文件") : done.error));
+    } else if (!done.ok) {
+      log("片段 " + std::to_string(done.file.number) + " " + done.file.name + " 恢复失败：" + done.error);
+    }
+  };
   for (; index < chosen.size(); ++index) {
     const ClipRow& row = *chosen[index];
     if (stop.load()) {
@@ -374,40 +402,22 @@ void Work::run_recovery() {
       std::lock_guard lock(mutex);
       recovering = row;
     }
-    const auto done = writer.recover(row, options.out);
-    FileReport report{done.file, done.outcome, done.error};
+    const auto written = writer.recover_async(row, options.out, finished);
     {
       std::lock_guard lock(mutex);
       recovering.reset();
-      files.push_back(report);
+      if (written.stopped) recovery_stopped = true;
     }
-    before += done.file.expected_bytes;
-    if (done.file.renamed) log(row.name + " 已存在，写入 " + done.file.path);
-    for (const auto& bad : done.file.unreadable) {
-      log(done.file.path + "：扇区 " + std::to_string(bad.first) + " 起 " + std::to_string(bad.count) +
-          " 个扇区无法读取，已用零填充");
-    }
-    if (done.outcome == recover::RecoverOutcome::stopped) {
-      {
-        std::lock_guard lock(mutex);
-        recovery_stopped = true;
-      }
-      log("已停止：" + row.name + " 未恢复完，" +
-          (done.file.partial_removed ? std::string("已删除不完整的文件") : done.error));
-      break;
-    }
-    if (!done.ok) {
-      log("片段 " + std::to_string(row.number) + " " + row.name + " 恢复失败：" + done.error);
-      {
-        std::lock_guard lock(mutex);
-        if (failure.empty()) failure = done.error;
-      }
-      // A source that stopped answering gives nothing more.
-      if (done.source_gone) break;
-      continue;
-    }
-    ++complete;
-    complete_bytes += done.file.bytes;
+    before += recover::expected_bytes(row, scan.sectors);
+    // A stop ends the recovery; a source that stopped answering gives
+    // nothing more.
+    if (written.stopped || written.source_gone) break;
+  }
+  writer.wait();
+  if (std::string unsynced = writer.sync_folders(); !unsynced.empty()) {
+    log(unsynced);
+    std::lock_guard lock(mutex);
+    if (failure.empty()) failure = unsynced;
   }
   {
     std::lock_guard lock(mutex);

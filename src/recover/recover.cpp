@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "recover/output_file.h"
 
@@ -202,37 +204,247 @@ std::string check_output_folder(const std::string& source_path, const std::strin
   return {};
 }
 
+// A clip whose bytes are all in its partial file, waiting for the flush,
+// close and final name; or, with no file, a clip that has already ended.
+struct Pending {
+  RecoverResult result;
+  std::unique_ptr<OutputFile> out;
+  std::string folder;
+  std::string name;
+  int n = 0;  // the number its final name was free with
+  bool incomplete = false;
+  int64_t end_sector = 0;  // where the source ended or was lost
+  std::function<void(const RecoverResult&)> done;
+};
+
 struct ClipWriter::Impl {
   sources::BlockSource& source;
   RecoverOptions options;
   std::vector<std::vector<uint8_t>> slots;
   PipelinedHash hash;
+  std::vector<std::string> unsynced;  // folders whose new names wait for sync_folders()
+
+  // The finishing thread and the clips waiting for it.
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<Pending> queue;
+  bool finishing = false;
+  bool quit = false;
+  std::exception_ptr failure;  // thrown by a `done`, handed to the caller
+  std::thread finisher;
 
   Impl(sources::BlockSource& s, RecoverOptions o) : source(s), options(std::move(o)) {
     slots.resize(kSlots);
     for (auto& slot : slots) slot.resize(kPieceBytes);
+    try {
+      finisher = std::thread([this] { finish_loop(); });
+    } catch (const std::system_error&) {
+      // No second thread: each clip is finished as it is handed over.
+    }
+  }
+  ~Impl() {
+    {
+      std::lock_guard lock(mutex);
+      quit = true;
+    }
+    changed.notify_all();
+    if (finisher.joinable()) finisher.join();
   }
 
   bool stop() const { return options.stop && options.stop(); }
 
-  RecoverResult recover(const scanner::ClipRow& row, const std::string& folder);
+  Pending write(const scanner::ClipRow& row, const std::string& folder);
+  void finish(std::vector<Pending>& batch);
+  void finish_loop();
+  void hand_over(Pending pending);
+  void wait();
 };
+
+// Clips waiting for their flush at once: more makes the writer wait.
+constexpr std::size_t kMaxPending = 16;
+
+void ClipWriter::Impl::hand_over(Pending pending) {
+  if (!finisher.joinable()) {
+    std::vector<Pending> one;
+    one.push_back(std::move(pending));
+    finish(one);
+    return;
+  }
+  std::unique_lock lock(mutex);
+  changed.wait(lock, [&] { return queue.size() < kMaxPending; });
+  queue.push_back(std::move(pending));
+  changed.notify_all();
+}
+
+void ClipWriter::Impl::wait() {
+  std::unique_lock lock(mutex);
+  changed.wait(lock, [&] { return queue.empty() && !finishing; });
+  if (failure) std::rethrow_exception(std::exchange(failure, nullptr));
+}
+
+void ClipWriter::Impl::finish_loop() {
+  std::unique_lock lock(mutex);
+  for (;;) {
+    changed.wait(lock, [&] { return quit || !queue.empty(); });
+    if (queue.empty()) return;
+    // Everything that waits goes in one batch: the first flush puts the
+    // whole batch on the disk, in one commit of the file system.
+    std::vector<Pending> batch = std::move(queue);
+    queue.clear();
+    finishing = true;
+    changed.notify_all();
+    lock.unlock();
+    try {
+      finish(batch);
+    } catch (...) {
+      lock.lock();
+      if (!failure) failure = std::current_exception();
+      lock.unlock();
+    }
+    lock.lock();
+    finishing = false;
+    changed.notify_all();
+  }
+}
+
+void ClipWriter::Impl::finish(std::vector<Pending>& batch) {
+  // A file that can't be flushed, closed or named is a failed file, and its
+  // partial file goes.
+  auto discard = [](Pending& p, std::string why) {
+    RecoveredFile& file = p.result.file;
+    p.result.outcome = RecoverOutcome::failed;
+    p.result.ok = false;
+    if (p.out->remove()) {
+      file.partial_removed = true;
+      why += "，已删除不完整的文件";
+    } else {
+      why += "，无法删除不完整的文件 " + file.path + "：" + p.out->last_error();
+    }
+    p.result.error = std::move(why);
+    p.out.reset();
+  };
+  for (auto& p : batch) {
+    if (p.out && !p.out->flush()) {
+      discard(p, "写入磁盘出错 " + p.result.file.path + "：" + p.out->last_error());
+    }
+  }
+  std::vector<std::string> folders;
+  for (auto& p : batch) {
+    if (!p.out) continue;
+    RecoveredFile& file = p.result.file;
+    if (!p.out->close()) {
+      discard(p, "关闭文件出错 " + file.path + "：" + p.out->last_error());
+      continue;
+    }
+    // The finished file takes its final name; a name taken since the start
+    // moves it on to the next number, nothing is replaced.
+    for (int k = p.incomplete ? 0 : p.n;; ++k) {
+      const std::string target =
+          join_path(p.folder, p.incomplete ? incomplete_name(p.name, k) : numbered_name(p.name, k));
+      const Create moved = k > p.n + 9999 ? Create::failed : p.out->rename_to(target);
+      if (moved == Create::created) {
+        file.path = target;
+        file.renamed = !p.incomplete && k > 0;
+        break;
+      }
+      if (moved == Create::failed) {
+        discard(p, "无法改名为 " + target + "：" + p.out->last_error());
+        break;
+      }
+    }
+    if (!p.out) continue;
+    if (std::find(folders.begin(), folders.end(), p.folder) == folders.end()) folders.push_back(p.folder);
+    if (p.incomplete) {
+      p.result.outcome = RecoverOutcome::incomplete;
+      const std::string counts = "文件不完整：" + std::to_string(file.bytes) + "/" +
+                                 std::to_string(file.expected_bytes) + " 字节，保存为 " + file.path;
+      p.result.error = p.result.source_gone
+                           ? std::string(scanner::kReadErrorText) + counts
+                           : "源介质在扇区 " + std::to_string(p.end_sector) + " 处已到尽头，" + counts;
+    } else {
+      p.result.outcome = RecoverOutcome::complete;
+      p.result.ok = true;
+    }
+  }
+  for (const auto& folder : folders) {
+    if (options.defer_folder_sync) {
+      std::lock_guard lock(mutex);
+      if (std::find(unsynced.begin(), unsynced.end(), folder) == unsynced.end()) unsynced.push_back(folder);
+      continue;
+    }
+    std::string error;
+    if (sync_folder(folder, error)) continue;
+    // The files are whole under their names; only the folder's entries may
+    // not be on the disk yet. Nothing is deleted.
+    for (auto& p : batch) {
+      if (p.out && p.folder == folder) {
+        p.result.outcome = RecoverOutcome::failed;
+        p.result.ok = false;
+        p.result.error = "写入磁盘出错 " + folder + "：" + error;
+      }
+    }
+  }
+  for (auto& p : batch) {
+    if (p.done) p.done(p.result);
+  }
+}
 
 ClipWriter::ClipWriter(sources::BlockSource& source, RecoverOptions options)
     : impl_(std::make_unique<Impl>(source, std::move(options))) {}
-ClipWriter::~ClipWriter() = default;
+
+ClipWriter::~ClipWriter() {
+  try {
+    impl_->wait();
+  } catch (...) {
+    // A failure of a caller's `done` that nobody waited for any more.
+  }
+  sync_folders();
+}
+
+ClipWriter::Written ClipWriter::recover_async(const scanner::ClipRow& row, const std::string& folder,
+                                              std::function<void(const RecoverResult&)> done) {
+  Pending pending = impl_->write(row, folder);
+  pending.done = std::move(done);
+  const Written written{pending.result.outcome == RecoverOutcome::stopped, pending.result.source_gone};
+  impl_->hand_over(std::move(pending));
+  return written;
+}
+
+void ClipWriter::wait() { impl_->wait(); }
 
 RecoverResult ClipWriter::recover(const scanner::ClipRow& row, const std::string& folder) {
-  return impl_->recover(row, folder);
+  RecoverResult result;
+  recover_async(row, folder, [&result](const RecoverResult& r) { result = r; });
+  wait();
+  return result;
+}
+
+std::string ClipWriter::sync_folders() {
+  std::vector<std::string> folders;
+  {
+    std::lock_guard lock(impl_->mutex);
+    folders.swap(impl_->unsynced);
+  }
+  std::string failure;
+  for (const auto& folder : folders) {
+    std::string error;
+    if (!sync_folder(folder, error) && failure.empty()) failure = "写入磁盘出错 " + folder + "：" + error;
+  }
+  return failure;
 }
 
 RecoverResult recover_clip(sources::BlockSource& source, const scanner::ClipRow& row, const std::string& folder,
                            const RecoverOptions& options) {
-  return ClipWriter(source, options).recover(row, folder);
+  RecoverOptions now = options;
+  now.defer_folder_sync = false;
+  return ClipWriter(source, now).recover(row, folder);
 }
 
-RecoverResult ClipWriter::Impl::recover(const scanner::ClipRow& row, const std::string& folder) {
-  RecoverResult result;
+Pending ClipWriter::Impl::write(const scanner::ClipRow& row, const std::string& folder) {
+  Pending pending;
+  pending.folder = folder;
+  pending.name = row.name;
+  RecoverResult& result = pending.result;
   RecoveredFile& file = result.file;
   file.number = row.number;
   file.name = row.name;
@@ -240,21 +452,20 @@ RecoverResult ClipWriter::Impl::recover(const scanner::ClipRow& row, const std::
   file.expected_bytes = expected_bytes(row, total);
 
   // The partial file takes a name whose final name is free too.
-  OutputFile out;
-  int n = 0;
-  for (;; ++n) {
+  auto out = std::make_unique<OutputFile>();
+  for (int& n = pending.n;; ++n) {
     const std::string final_path = join_path(folder, numbered_name(row.name, n));
     if (n > 9999) {
       result.error = "无法创建文件 " + final_path + "：名称均已被占用";
-      return result;
+      return pending;
     }
     if (path_exists(final_path)) continue;
     file.path = final_path + ".part";
-    const Create made = out.create_new(file.path);
+    const Create made = out->create_new(file.path);
     if (made == Create::created) break;
     if (made == Create::failed) {
-      result.error = "无法创建文件 " + file.path + "：" + out.last_error();
-      return result;
+      result.error = "无法创建文件 " + file.path + "：" + out->last_error();
+      return pending;
     }
   }
 
@@ -263,27 +474,26 @@ RecoverResult ClipWriter::Impl::recover(const scanner::ClipRow& row, const std::
   auto discard = [&](RecoverOutcome outcome, std::string why) {
     hash.wait_all();
     result.outcome = outcome;
-    if (out.remove()) {
+    if (out->remove()) {
       file.partial_removed = true;
       why += "，已删除不完整的文件";
     } else {
-      why += "，无法删除不完整的文件 " + file.path + "：" + out.last_error();
+      why += "，无法删除不完整的文件 " + file.path + "：" + out->last_error();
     }
     result.error = std::move(why);
-    return result;
+    return std::move(pending);
   };
 
   hash.start();
-  bool source_ended = false;   // a read came back short without an error
-  bool source_gone = false;    // the source stopped answering
-  int64_t end_sector = 0;      // where the source ended or was lost
+  bool source_ended = false;  // a read came back short without an error
+  bool source_gone = false;   // the source stopped answering
   std::size_t slot = 0;
   for (const auto& run : row.runs) {
     const int64_t run_end = std::min(total, run.first_sector + run.blocks * kBlockSectors);
     if (run_end <= run.first_sector) {
       // Blocks past the end of the source: the clip can't be had whole.
       source_ended = true;
-      end_sector = total;
+      pending.end_sector = total;
       break;
     }
     for (int64_t s = run.first_sector; s < run_end && !source_ended && !source_gone;) {
@@ -298,10 +508,10 @@ RecoverResult ClipWriter::Impl::recover(const scanner::ClipRow& row, const std::
       if (got.error == ReadError::gone) {
         source_gone = true;
         have -= have % kSectorBytes;
-        end_sector = s + static_cast<int64_t>(have) / kSectorBytes;
+        pending.end_sector = s + static_cast<int64_t>(have) / kSectorBytes;
       } else if (got.ok() && have < want) {
         source_ended = true;
-        end_sector = s + static_cast<int64_t>(have) / kSectorBytes;
+        pending.end_sector = s + static_cast<int64_t>(have) / kSectorBytes;
       } else if (!got.ok()) {
         // Sector by sector from the failing one; what still fails is zeros.
         have -= have % kSectorBytes;
@@ -324,7 +534,7 @@ RecoverResult ClipWriter::Impl::recover(const scanner::ClipRow& row, const std::
           }
           if (source_gone || source_ended) {
             have = static_cast<std::size_t>(k * kSectorBytes);
-            end_sector = s + k;
+            pending.end_sector = s + k;
             break;
           }
           if (!read) {
@@ -336,8 +546,8 @@ RecoverResult ClipWriter::Impl::recover(const scanner::ClipRow& row, const std::
       }
       if (have > 0) {
         hash.submit(slot, buffer, have);
-        if (!out.write(buffer, have)) {
-          return discard(RecoverOutcome::failed, "写入文件出错 " + file.path + "：" + out.last_error());
+        if (!out->write(buffer, have)) {
+          return discard(RecoverOutcome::failed, "写入文件出错 " + file.path + "：" + out->last_error());
         }
         file.bytes += have;
         slot = (slot + 1) % kSlots;
@@ -350,47 +560,10 @@ RecoverResult ClipWriter::Impl::recover(const scanner::ClipRow& row, const std::
 
   file.sha256 = hash.finish();
   if (file.sha256.empty()) return discard(RecoverOutcome::failed, "计算 SHA-256 出错");
-  if (!out.flush()) return discard(RecoverOutcome::failed, "写入磁盘出错 " + file.path + "：" + out.last_error());
-  if (!out.close()) return discard(RecoverOutcome::failed, "关闭文件出错 " + file.path + "：" + out.last_error());
-
-  const bool incomplete = source_ended || source_gone || file.bytes < file.expected_bytes;
-  // The finished file takes its final name; a name taken since the start
-  // moves it on to the next number, nothing is replaced.
-  for (int k = incomplete ? 0 : n;; ++k) {
-    const std::string target =
-        join_path(folder, incomplete ? incomplete_name(row.name, k) : numbered_name(row.name, k));
-    const Create moved = k > n + 9999 ? Create::failed : out.rename_to(target);
-    if (moved == Create::created) {
-      file.path = target;
-      file.renamed = !incomplete && k > 0;
-      break;
-    }
-    if (moved == Create::failed) {
-      return discard(RecoverOutcome::failed, "无法改名为 " + target + "：" + out.last_error());
-    }
-  }
-  std::string sync_error;
-  if (!sync_folder(folder, sync_error)) {
-    // The file is whole under its name; only its folder entry may not be on
-    // the disk yet. Nothing is deleted.
-    result.outcome = RecoverOutcome::failed;
-    result.error = "写入磁盘出错 " + folder + "：" + sync_error;
-    return result;
-  }
-
-  if (incomplete) {
-    result.outcome = RecoverOutcome::incomplete;
-    result.source_gone = source_gone;
-    const std::string counts =
-        "文件不完整：" + std::to_string(file.bytes) + "/" + std::to_string(file.expected_bytes) + " 字节，保存为 " +
-        file.path;
-    result.error = source_gone ? std::string(scanner::kReadErrorText) + counts
-                               : "源介质在扇区 " + std::to_string(end_sector) + " 处已到尽头，" + counts;
-    return result;
-  }
-  result.outcome = RecoverOutcome::complete;
-  result.ok = true;
-  return result;
+  result.source_gone = source_gone;
+  pending.incomplete = source_ended || source_gone || file.bytes < file.expected_bytes;
+  pending.out = std::move(out);
+  return pending;
 }
 
 }  // namespace clip::recover

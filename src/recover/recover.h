@@ -99,6 +99,11 @@ struct RecoverOptions {
   // own count when negative. A block that reaches past it was cut there by the
   // scan; a source that now delivers less makes the clip incomplete.
   int64_t source_sectors = -1;
+  // Leaves the folder's own flush (which makes the new names durable) to
+  // ClipWriter::sync_folders(), once for many clips instead of once per clip:
+  // a caller that recovers many clips and reports them together calls it
+  // before it reports. Each file's data is flushed either way.
+  bool defer_folder_sync = false;
 };
 
 struct RecoverResult {
@@ -110,8 +115,10 @@ struct RecoverResult {
 };
 
 // Recovers clips one after another from one source, keeping its buffers and
-// its hashing thread from clip to clip. The hash of each piece is computed on
-// a second thread while the next piece is read and this one written.
+// its threads from clip to clip. The hash of each piece is computed on a
+// second thread while the next piece is read and this one written; a clip's
+// flush, close and rename run on a third while the next clip is written, and
+// clips that wait for their flush together reach the disk in one go.
 class ClipWriter {
  public:
   ClipWriter(sources::BlockSource& source, RecoverOptions options = {});
@@ -119,7 +126,24 @@ class ClipWriter {
   ClipWriter(const ClipWriter&) = delete;
   ClipWriter& operator=(const ClipWriter&) = delete;
 
+  // What writing the clip's bytes showed, before its flush and rename.
+  struct Written {
+    bool stopped = false;      // a stop was asked for (or a read cancelled)
+    bool source_gone = false;  // the source stopped answering
+  };
+  // Writes the clip, then leaves the rest to the finishing thread, which
+  // calls `done` with the clip's result once the file is on the disk under
+  // its name (or removed); `done` runs on that thread, clips in the order
+  // they were given.
+  Written recover_async(const scanner::ClipRow& row, const std::string& folder,
+                        std::function<void(const RecoverResult&)> done);
+  // Until every `done` has run; a failure thrown by one is thrown here.
+  void wait();
+
   RecoverResult recover(const scanner::ClipRow& row, const std::string& folder);
+  // Makes the names of the files written so far durable, with
+  // defer_folder_sync; empty, or why it failed.
+  std::string sync_folders();
 
  private:
   struct Impl;

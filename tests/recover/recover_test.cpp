@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -151,6 +152,49 @@ TEST(Recover, ManyPiecesHashAsOneStream) {
     EXPECT_EQ(result.file.sha256, sha_of(bytes));
     EXPECT_EQ(result.file.renamed, n > 0);
   }
+}
+
+TEST(Recover, ClipsHandedOverFinishInOrderAndAStopKeepsTheFinishedOnes) {
+  auto owned = numbered_source(16000);
+  MemorySource& src = *owned;
+  TempFolder dir;
+  std::atomic<bool> stop{false};
+  int current = 0;
+  RecoverOptions options;
+  options.defer_folder_sync = true;
+  options.stop = [&] { return stop.load(); };
+  // Stop after the first piece of the fourth clip.
+  options.progress = [&](uint64_t) {
+    if (current == 4) stop = true;
+  };
+  std::mutex mutex;
+  std::vector<RecoverResult> results;
+  {
+    ClipWriter writer(src, options);
+    for (current = 1; current <= 6; ++current) {
+      ClipRow row = row_of({{int64_t{current} * 2560, 20}});
+      row.number = current;
+      row.name = "ch0000000000000" + std::to_string(current) + "-12-05-20-13-45-30-.264";
+      const auto written = writer.recover_async(row, dir.str(), [&](const RecoverResult& r) {
+        std::lock_guard lock(mutex);
+        results.push_back(r);
+      });
+      if (written.stopped) break;
+    }
+    writer.wait();
+    EXPECT_EQ(writer.sync_folders(), "");
+  }
+  ASSERT_EQ(results.size(), 4u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(results[i].file.number, i + 1);
+    EXPECT_EQ(results[i].outcome, RecoverOutcome::complete);
+    const auto bytes = slurp(TempFolder::from_utf8(results[i].file.path));
+    EXPECT_EQ(bytes, expected(src, {{int64_t{i + 1} * 2560, 20}}));
+    EXPECT_EQ(results[i].file.sha256, sha_of(bytes));
+  }
+  EXPECT_EQ(results[3].outcome, RecoverOutcome::stopped);
+  EXPECT_TRUE(results[3].file.partial_removed);
+  EXPECT_EQ(listing(dir.path()).size(), 3u);
 }
 
 TEST(Recover, NeverOverwritesAnExistingFileNorAnotherPartialFile) {
