@@ -126,9 +126,12 @@ Output call(std::vector<std::string> args, Environment env = {}) {
   return result;
 }
 
+// A stop that the work always answers by itself: however loaded the
+// machine, the report waits for it.
 Environment stopping(std::function<bool()> stop) {
   Environment env;
   env.stop = std::move(stop);
+  env.stop_grace = std::chrono::hours(1);
   return env;
 }
 
@@ -410,8 +413,7 @@ TEST(CliRecover, CtrlCInsideAClipRemovesItsPartialFileAndReportsWhatWasDone) {
   const int64_t held_at = rows[2].runs[1].first_sector;
   const int64_t run_sectors = rows[2].runs[1].blocks * 128;
   std::atomic<bool> interrupt{false}, destroyed{false};
-  Environment env;
-  env.stop = [&] { return interrupt.load(); };
+  Environment env = stopping([&] { return interrupt.load(); });
   env.open_source = [&](const std::string& path) {
     auto opened = sources::open_block_source(path);
     opened.source = std::make_unique<HeldSource>(std::move(opened.source), held_at, run_sectors, true,
@@ -477,10 +479,8 @@ TEST(CliScan, CtrlCWhileAReadNeverReturnsStillPrintsThePartialReport) {
 TEST(CliScan, CtrlCWhileAReadWaitsForCancelEndsTheScanItself) {
   SampleWorkspace ws;
   std::atomic<bool> interrupt{false}, destroyed{false};
-  Environment env;
-  env.stop = [&] { return interrupt.load(); };
   // No report without the work: it ends as soon as the read gives up.
-  env.stop_grace = std::chrono::hours(1);
+  Environment env = stopping([&] { return interrupt.load(); });
   env.open_source = [&](const std::string& path) {
     auto opened = sources::open_block_source(path);
     opened.source = std::make_unique<HeldSource>(std::move(opened.source), 8000130 + 4 * 32 * 128, 1 << 20, false,
