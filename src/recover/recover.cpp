@@ -38,26 +38,33 @@ std::string split_ext(const std::string& name, std::string& ext) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+// Starts `body` on a thread of its own; the thread stays empty when the
+// system gives none, and its owner then does the work itself.
+void start_thread(std::thread& thread, std::function<void()> body) {
+  try {
+    thread = std::thread(std::move(body));
+  } catch (const std::system_error&) {
+  }
+}
+
+// Asks a thread that waits on `wake` for work to quit, and waits for it.
+void stop_thread(std::thread& thread, std::mutex& mutex, std::condition_variable& wake, bool& quit) {
+  {
+    std::lock_guard lock(mutex);
+    quit = true;
+  }
+  wake.notify_all();
+  if (thread.joinable()) thread.join();
+}
+
 // Hashes pieces in the order they are handed over, on its own thread, so the
 // hash of one piece is computed while the next is read and this one written.
 // A slot's buffer is the caller's again once done(slot) has returned.
 class PipelinedHash {
  public:
-  PipelinedHash() {
-    try {
-      worker_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-      // No second thread to be had: hash on the caller's thread.
-    }
-  }
-  ~PipelinedHash() {
-    {
-      std::lock_guard lock(mutex_);
-      quit_ = true;
-    }
-    wake_.notify_all();
-    if (worker_.joinable()) worker_.join();
-  }
+  // Without a second thread the caller's thread hashes.
+  PipelinedHash() { start_thread(worker_, [this] { run(); }); }
+  ~PipelinedHash() { stop_thread(worker_, mutex_, wake_, quit_); }
 
   void start() {
     wait_all();
@@ -236,20 +243,10 @@ struct ClipWriter::Impl {
   Impl(sources::BlockSource& s, RecoverOptions o) : source(s), options(std::move(o)) {
     slots.resize(kSlots);
     for (auto& slot : slots) slot.resize(kPieceBytes);
-    try {
-      finisher = std::thread([this] { finish_loop(); });
-    } catch (const std::system_error&) {
-      // No second thread: each clip is finished as it is handed over.
-    }
+    // Without a finishing thread each clip is finished as it is handed over.
+    start_thread(finisher, [this] { finish_loop(); });
   }
-  ~Impl() {
-    {
-      std::lock_guard lock(mutex);
-      quit = true;
-    }
-    changed.notify_all();
-    if (finisher.joinable()) finisher.join();
-  }
+  ~Impl() { stop_thread(finisher, mutex, changed, quit); }
 
   bool stop() const { return options.stop && options.stop(); }
 
