@@ -34,7 +34,7 @@ using scanner::ClipRow;
 using scanner::ScanEnd;
 using scanner::SectorRange;
 
-constexpr const char* kStoppedLine = "扫描已停止，列表不完整";
+using scanner::kStoppedLine;
 constexpr const char* kStoppingLine = "正在停止……再按一次 Ctrl-C 立即结束";
 
 constexpr const char* kUsage =
