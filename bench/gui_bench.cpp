@@ -312,7 +312,7 @@ int wmain(int argc, wchar_t** argv) {
     return IDOK;
   });
   ui::Component root(nullptr, "Application");
-  auto* form = root.make<app::TForm1>(std::make_unique<clip::test::ImageFiles>());
+  auto* form = root.make<app::TForm1>(std::make_unique<clip::test::FileProbe>());
   app.set_main_form(form);
   if (!form->create()) {
     std::fprintf(stderr, "gui_bench: cannot create the main window\n");

@@ -23,8 +23,8 @@ class NoDrives : public clip::sources::DriveProbe {
   std::string decimal_separator() override { return "."; }
 };
 
-// No drives; image files are measured on the disk, as the program does.
-class ImageFiles : public NoDrives {
+// No drives either, but image files are found as the system sees them.
+class FileProbe : public NoDrives {
  public:
   std::optional<uint64_t> file_bytes(const std::string& name) override {
     WIN32_FILE_ATTRIBUTE_DATA data{};

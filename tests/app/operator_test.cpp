@@ -51,7 +51,7 @@ class Operator : public testing::Test {
   }
   void SetUp() override {
     ui::Application& app = ui::Application::instance();
-    form_ = root_.make<app::TForm1>(std::make_unique<clip::test::ImageFiles>());
+    form_ = root_.make<app::TForm1>(std::make_unique<clip::test::FileProbe>());
     app.set_main_form(form_);
     app.set_notifier([this](HWND, const std::string& text, const std::string&, UINT) {
       boxes_.push_back(text);

@@ -55,7 +55,7 @@ class ScanWork : public testing::Test {
   void SetUp() override {
     ASSERT_FALSE(image_.empty());
     root_ = std::make_unique<ui::Component>(nullptr, "root");
-    form_ = root_->make<app::TForm1>(std::make_unique<clip::test::ImageFiles>());
+    form_ = root_->make<app::TForm1>(std::make_unique<clip::test::FileProbe>());
     ui::Application& app = ui::Application::instance();
     app.set_main_form(form_);
     app.set_notifier([this](HWND, const std::string& text, const std::string&, UINT) {
