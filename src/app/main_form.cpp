@@ -1,6 +1,8 @@
 #include "app/main_form.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <stdexcept>
 
 #include <shlobj.h>
@@ -66,6 +68,62 @@ std::string recover_line(const ClipRow& row, const RecoverResult& result) {
   if (!row.closed) line += " (未结束)";
   return line;
 }
+
+// What a recovery did with its clips, and its log lines. Clips are finished
+// on the writer's own thread, one after another, and the summary is written
+// once they all were, so the counts need no lock beyond that order.
+class RecoveryTally {
+ public:
+  RecoveryTally(Feed& feed, size_t clips) : feed_(feed), clips_(clips) {}
+
+  void finished(const ClipRow& row, const RecoverResult& result) {
+    feed_.line(recover_line(row, result));
+    switch (result.outcome) {
+      case RecoverOutcome::complete:
+        ++complete_;
+        bytes_ += result.file.bytes;
+        return;
+      case RecoverOutcome::stopped:
+        stopped = true;
+        return;
+      case RecoverOutcome::incomplete:
+        ++failed_;  // an incomplete file counts as a failure, whatever it holds
+        return;
+      case RecoverOutcome::failed:
+        ++failed_;
+        target_failure(result.error);
+        return;
+    }
+  }
+  // The folder refused a file (full, gone, failing): the next clips would
+  // fare no better, so the recovery ends and the error box gives the reason.
+  void target_failure(const std::string& why) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (target_error_.empty()) target_error_ = why.empty() ? "写入文件出错" : why;
+  }
+  bool target_failed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !target_error_.empty();
+  }
+  void summary() {
+    std::string line = "恢复完成：" + std::to_string(complete_) + "/" + std::to_string(clips_) + " 个文件，共" +
+                       std::to_string(bytes_) + "字节";
+    if (failed_ > 0) line += "，" + std::to_string(failed_) + " 个失败或不完整";
+    if (stopped) line += "，已停止";
+    feed_.line(line);
+    if (!target_error_.empty()) feed_.fail("恢复失败：" + target_error_);
+  }
+
+  std::atomic<bool> stopped{false};
+
+ private:
+  Feed& feed_;
+  const size_t clips_;
+  int complete_ = 0, failed_ = 0;
+  uint64_t bytes_ = 0;
+  std::mutex mutex_;
+  std::string target_error_;
+};
 
 }  // namespace
 
@@ -386,16 +444,9 @@ bool TForm1::refuse_while_busy() {
 }
 
 std::string TForm1::open_failure_reason(const std::string& error, const std::string& path) {
-  std::string reason = error;
-  if (reason.rfind(path + ": ", 0) == 0) reason.erase(0, path.size() + 2);
-  // A reason that carries only the system's error number gets its words.
-  const size_t at = reason.rfind("(error ");
-  if (at != std::string::npos && !reason.empty() && reason.back() == ')') {
-    const std::string digits = reason.substr(at + 7, reason.size() - at - 8);
-    if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos && digits.size() < 10)
-      return ui::system_message(static_cast<DWORD>(std::stoul(digits)));
-  }
-  return reason;
+  // The source's error names the path, then gives the system's words.
+  if (error.rfind(path + ": ", 0) == 0) return error.substr(path.size() + 2);
+  return error;
 }
 
 void TForm1::report_open_failure(const std::string& display, const std::string& error, const std::string& path) {
@@ -573,47 +624,58 @@ void TForm1::N16Click() {
 
   std::shared_ptr<clip::sources::BlockSource> source = std::move(opened.source);
   start_work(WorkKind::recover, source,
-             [source, clips = std::move(clips), folder = *folder, recover = recover_one, total](Feed& feed) {
-               int complete = 0, failed = 0;
-               bool stopped = false;
-               uint64_t bytes = 0;
+             [source, clips = std::move(clips), folder = *folder, recover = recover_one, total,
+              source_sectors = scanned_sectors_](Feed& feed) {
+               RecoveryTally tally(feed, clips.size());
                int64_t handled = 0;  // sectors of the clips done with
+               clip::recover::RecoverOptions options;
+               options.stop = [&feed] { return feed.stop_requested(); };
+               options.progress = [&](uint64_t done) {
+                 feed.progress(std::min(total, handled + static_cast<int64_t>(done / clip::sources::kSectorBytes)),
+                               total);
+               };
+               // A block past the end the scan saw was cut there; a source
+               // that now gives less makes the clip incomplete.
+               options.source_sectors = source_sectors;
+               // The summary comes after the last clip: the new names reach
+               // the disk together before it (each file's data is flushed
+               // as it is written).
+               options.defer_folder_sync = !recover;
+               std::optional<clip::recover::ClipWriter> writer;
+               if (!recover) writer.emplace(*source, options);
                for (const ClipRow& row : clips) {
                  if (feed.stop_requested()) {
-                   stopped = true;
+                   tally.stopped = true;
                    break;
                  }
-                 clip::recover::RecoverOptions options;
-                 options.stop = [&feed] { return feed.stop_requested(); };
-                 options.progress = [&](uint64_t done) {
-                   feed.progress(std::min(total, handled + static_cast<int64_t>(done / clip::sources::kSectorBytes)),
-                                 total);
-                 };
-                 const RecoverResult result = recover(*source, row, folder, options);
+                 if (tally.target_failed()) break;
+                 bool stopped = false, gone = false;
+                 if (recover) {
+                   const RecoverResult result = recover(*source, row, folder, options);
+                   tally.finished(row, result);
+                   stopped = result.outcome == RecoverOutcome::stopped;
+                   gone = result.source_gone;
+                 } else {
+                   const auto written =
+                       writer->recover_async(row, folder, [&tally, row](const RecoverResult& result) {
+                         tally.finished(row, result);
+                       });
+                   stopped = written.stopped;
+                   gone = written.source_gone;
+                 }
                  handled += row.blocks * clip::sources::kBlockSectors;
                  feed.progress(std::min(total, handled), total);
-                 feed.line(recover_line(row, result));
-                 if (result.outcome == RecoverOutcome::complete) {
-                   ++complete;
-                   bytes += result.file.bytes;
-                   continue;
-                 }
-                 if (result.outcome == RecoverOutcome::stopped) {
-                   stopped = true;
-                   break;
-                 }
-                 // An incomplete file counts as a failure, whatever it holds.
-                 ++failed;
-                 if (result.source_gone) {
-                   feed.fail(clip::scanner::kReadErrorText);
+                 if (stopped) tally.stopped = true;
+                 if (stopped || gone) {
+                   if (gone) feed.fail(clip::scanner::kReadErrorText);
                    break;
                  }
                }
-               std::string summary = "恢复完成：" + std::to_string(complete) + "/" + std::to_string(clips.size()) +
-                                     " 个文件，共" + std::to_string(bytes) + "字节";
-               if (failed > 0) summary += "，" + std::to_string(failed) + " 个失败或不完整";
-               if (stopped) summary += "，已停止";
-               feed.line(summary);
+               if (writer) {
+                 writer->wait();
+                 if (std::string unsynced = writer->sync_folders(); !unsynced.empty()) tally.target_failure(unsynced);
+               }
+               tally.summary();
              });
 }
 

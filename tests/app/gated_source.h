@@ -75,6 +75,10 @@ class GatedSource final : public sources::BlockSource {
     }
     gate_->changed.notify_all();
   }
+  bool cancelled() const override {
+    std::lock_guard<std::mutex> lock(gate_->mutex);
+    return gate_->cancelled;
+  }
 
  private:
   std::unique_ptr<sources::BlockSource> inner_;

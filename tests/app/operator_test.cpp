@@ -168,7 +168,9 @@ TEST_F(Operator, FailingContextMenuCommandsShowTheirBoxAndTheProgramGoesOn) {
   ASSERT_EQ(popups_.size(), 2u);
   EXPECT_TRUE(popups_[1].scan_enabled);
   ASSERT_TRUE(pump_until([&] { return boxes_.size() == 2; }));
-  const std::string reason = ui::system_message(ERROR_FILE_NOT_FOUND);
+  std::string reason = ui::system_message(ERROR_FILE_NOT_FOUND);
+  while (!reason.empty() && reason.back() == '.') reason.pop_back();
+  reason += " (" + std::to_string(ERROR_FILE_NOT_FOUND) + ")";
   EXPECT_EQ(boxes_[1], "打开源设备出错！\n" + reason);
   EXPECT_TRUE(logged("打开源设备出错！" + gone + "：" + reason)) << form_->Memo1->lines().back();
   const size_t after_scan = boxes_.size();
