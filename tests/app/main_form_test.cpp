@@ -703,10 +703,15 @@ TEST_F(MainForm, RecoverShowsProgressAndStopsInsideAHeldRead) {
   EXPECT_EQ(stopped.rfind("已停止：" + form_->row(0).name + " 未恢复完", 0), 0u) << stopped;
   EXPECT_EQ(lines.back().rfind("恢复完成：0/2", 0), 0u) << lines.back();
   EXPECT_NE(lines.back().find("已停止"), std::string::npos) << lines.back();
-  // The log says a partial file was deleted only when none is left.
-  const std::string partial = out + "\\" + form_->row(0).name;
-  const bool left = GetFileAttributesW(ui::widen(partial).c_str()) != INVALID_FILE_ATTRIBUTES;
+  // No stopped clip under its own name; the log says its partial file was
+  // deleted only when none is left.
+  const auto exists = [](const std::string& file) {
+    return GetFileAttributesW(ui::widen(file).c_str()) != INVALID_FILE_ATTRIBUTES;
+  };
+  EXPECT_FALSE(exists(out + "\\" + form_->row(0).name));
+  const bool left = exists(out + "\\" + form_->row(0).name + ".part");
   EXPECT_NE(stopped.find("已删除不完整的文件") != std::string::npos, left) << stopped;
+  EXPECT_FALSE(left) << "a stopped clip's partial file is removed";
   clip::test::remove_folder(out);
 
   form_->open_source = [](const std::string& device, int64_t count) {
