@@ -201,10 +201,6 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   open_source = [](const std::string& path, int64_t sectors) {
     return clip::sources::open_block_source(path, sectors);
   };
-  recover_one = [](clip::sources::BlockSource& source, const ClipRow& row, const std::string& folder,
-                   const clip::recover::RecoverOptions& options) {
-    return clip::recover::recover_clip(source, row, folder, options);
-  };
   OpenDialog1 = make<ui::OpenDialog>("OpenDialog1");
 
   // Creation order decides the stacking: the bottom regions go up from the

@@ -94,7 +94,10 @@ class TForm1 : public ui::Form {
   // Opens a source for a scan or a recovery, on the GUI thread; tests give
   // sources of their own.
   std::function<clip::sources::OpenResult(const std::string& path, int64_t sectors)> open_source;
-  // Writes one clip out; runs on the recovery's worker thread.
+  // Empty: the clips are written by one ClipWriter, each clip's flush and
+  // rename overlapping the next clip. Tests that need outcomes the real
+  // recovery can't be made to give write each clip here instead, on the
+  // recovery's worker thread.
   std::function<clip::recover::RecoverResult(clip::sources::BlockSource&, const clip::scanner::ClipRow&,
                                              const std::string& folder, const clip::recover::RecoverOptions&)>
       recover_one;
