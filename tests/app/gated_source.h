@@ -1,18 +1,14 @@
-// Sources and folders for the window tests of long work.
+// A source for the window tests of long work whose reads hold on.
 #pragma once
-
-#include <windows.h>
 
 #include <condition_variable>
 #include <cstdint>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "sources/block_source.h"
-#include "ui/wide.h"
 
 namespace clip::test {
 
@@ -84,21 +80,5 @@ class GatedSource final : public sources::BlockSource {
   std::unique_ptr<sources::BlockSource> inner_;
   std::shared_ptr<Gate> gate_;
 };
-
-// A new empty folder under the temporary folder, under a name of its own.
-inline std::string temp_folder() {
-  wchar_t dir[MAX_PATH], unique[MAX_PATH];
-  GetTempPathW(MAX_PATH, dir);
-  if (!GetTempFileNameW(dir, L"out", 0, unique)) return {};
-  DeleteFileW(unique);
-  if (!CreateDirectoryW(unique, nullptr)) return {};
-  return ui::narrow(unique);
-}
-
-// Removes a folder made by temp_folder() with what is in it.
-inline void remove_folder(const std::string& folder) {
-  std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::path(ui::widen(folder)), ignored);
-}
 
 }  // namespace clip::test

@@ -16,6 +16,7 @@
 #include "ui/message_pump.h"
 #include "app/gated_source.h"
 #include "app/sparse_image.h"
+#include "recover/temp_folder.h"
 
 namespace {
 
@@ -507,7 +508,8 @@ TEST_F(MainForm, ScanOfALargeSparseImageListsItsClips) {
 
   // Recover of the checked rows into a fresh folder.
   form_->N8->OnClick();
-  const std::string out = clip::test::temp_folder();
+  const clip::testing::TempFolder out_folder;
+  const std::string out = out_folder.str();
   ASSERT_FALSE(out.empty());
   form_->choose_folder = [&] { return std::optional<std::string>(out); };
   const size_t before = form_->Memo1->lines().size();
@@ -538,7 +540,6 @@ TEST_F(MainForm, ScanOfALargeSparseImageListsItsClips) {
     EXPECT_EQ(line.size() > 12 && line.substr(line.size() - 12) == " (未结束)", i == 1) << line;
   }
   EXPECT_EQ(lines.back().rfind("恢复完成：2/2", 0), 0u) << lines.back();
-  clip::test::remove_folder(out);
 
   form_->N10->OnClick();
   SendMessageW(form_->handle(), WM_COMMAND, form_->N6->id(), 0);
@@ -665,7 +666,8 @@ TEST_F(MainForm, RecoverShowsProgressAndStopsInsideAHeldRead) {
   ASSERT_GT(form_->row(0).blocks, 16) << "the first clip takes more than one piece";
   form_->N8->OnClick();
 
-  const std::string out = clip::test::temp_folder();
+  const clip::testing::TempFolder out_folder;
+  const std::string out = out_folder.str();
   ASSERT_FALSE(out.empty());
   form_->choose_folder = [&] { return std::optional<std::string>(out); };
   auto gate = std::make_shared<clip::test::Gate>();
@@ -712,12 +714,12 @@ TEST_F(MainForm, RecoverShowsProgressAndStopsInsideAHeldRead) {
   const bool left = exists(out + "\\" + form_->row(0).name + ".part");
   EXPECT_NE(stopped.find("已删除不完整的文件") != std::string::npos, left) << stopped;
   EXPECT_FALSE(left) << "a stopped clip's partial file is removed";
-  clip::test::remove_folder(out);
 
   form_->open_source = [](const std::string& device, int64_t count) {
     return clip::sources::open_block_source(device, count);
   };
-  const std::string again = clip::test::temp_folder();
+  const clip::testing::TempFolder again_folder;
+  const std::string again = again_folder.str();
   form_->choose_folder = [&] { return std::optional<std::string>(again); };
   positions.clear();
   SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
@@ -728,7 +730,6 @@ TEST_F(MainForm, RecoverShowsProgressAndStopsInsideAHeldRead) {
   EXPECT_EQ(positions.front(), 0);
   EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
   EXPECT_EQ(positions.back(), form_->ProgressBar1->max());
-  clip::test::remove_folder(again);
   DeleteFileW(ui::widen(path).c_str());
 }
 

@@ -20,6 +20,7 @@
 #include "app/scan_before.h"
 #include "app/scan_image.h"
 #include "app/sparse_image.h"
+#include "recover/temp_folder.h"
 #include "app/unreadable_log.h"
 #include "sources/memory_source.h"
 #include "ui/message_pump.h"
@@ -337,7 +338,8 @@ TEST_F(ScanWork, RecoveryLogSaysWhatHappenedToEachClip) {
   ASSERT_EQ(form_->ListView1->row_count(), 87);
   ASSERT_FALSE(form_->row(86).closed);
   for (int i : {0, 1, 86}) form_->ListView1->set_checked(i, true);
-  const std::string out = clip::test::temp_folder();
+  const clip::testing::TempFolder out_folder;
+  const std::string out = out_folder.str();
   form_->choose_folder = [&] { return std::optional<std::string>(out); };
   using clip::recover::RecoverOutcome;
   using clip::recover::RecoverResult;
@@ -425,7 +427,6 @@ TEST_F(ScanWork, RecoveryLogSaysWhatHappenedToEachClip) {
   ASSERT_TRUE(pump_until([&] { return !boxes_.empty(); }));
   EXPECT_EQ(boxes_[0], clip::scanner::kReadErrorText);
   EXPECT_EQ(form_->Memo1->lines().back(), "恢复完成：0/3 个文件，共0字节，1 个失败或不完整");
-  clip::test::remove_folder(out);
 }
 
 // An image cut short after its scan: the clip past the cut is not recovered
@@ -447,14 +448,26 @@ TEST_F(ScanWork, RecoveryFromAnImageCutShortSaysSo) {
     CloseHandle(file);
   }
   form_->N8Click();
-  const std::string out = clip::test::temp_folder();
+  const clip::testing::TempFolder out_folder;
+  const std::string out = out_folder.str();
   form_->choose_folder = [&] { return std::optional<std::string>(out); };
   SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
   ASSERT_TRUE(wait_idle());
   const std::vector<std::string> lines = form_->Memo1->lines();
   EXPECT_EQ(lines[lines.size() - 2].rfind(form_->row(1).name + " 不完整：", 0), 0u) << lines[lines.size() - 2];
   EXPECT_EQ(lines.back().rfind("恢复完成：1/2 个文件", 0), 0u) << lines.back();
-  clip::test::remove_folder(out);
+  // What was read is kept under a name that says so, never under the clip's.
+  const auto exists = [&](const std::string& name) {
+    return GetFileAttributesW(ui::widen(out + "\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+  };
+  // (Both clips have the same name: the first takes it, the second would
+  // have been numbered.)
+  const std::string second = clip::recover::numbered_name(form_->row(1).name, 1);
+  EXPECT_TRUE(exists(form_->row(0).name));
+  EXPECT_FALSE(exists(second));
+  EXPECT_FALSE(exists(second + ".part"));
+  EXPECT_FALSE(exists(form_->row(1).name + ".part"));
+  EXPECT_TRUE(exists(clip::recover::incomplete_name(form_->row(1).name, 0)));
   DeleteFileW(ui::widen(path).c_str());
 }
 
