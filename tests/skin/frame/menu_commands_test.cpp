@@ -572,11 +572,22 @@ TEST_F(MenuCommands, TreeContextMenuCommandsByMouseAndByKeys) {
     return std::nullopt;
   });
   ui::TreeView* tree = form_->TreeView1;
-  // A 0-byte image under a name of its own: its scan is refused with a box.
+  // An image of one sector under a name of its own, deleted once loaded: its
+  // scan is refused with a box.
   wchar_t dir[MAX_PATH], name[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
-  ASSERT_TRUE(GetTempFileNameW(dir, L"nul", 0, name));
+  ASSERT_TRUE(GetTempFileNameW(dir, L"img", 0, name));
+  {
+    HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const char sector[512] = {};
+    DWORD written = 0;
+    WriteFile(file, sector, sizeof(sector), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(written, sizeof(sector));
+  }
   const HTREEITEM node = form_->load_image(ui::narrow(name));
+  DeleteFileW(name);
   ASSERT_NE(node, nullptr);
   RECT label{};
   TreeView_GetItemRect(tree->handle(), node, &label, TRUE);
@@ -589,7 +600,6 @@ TEST_F(MenuCommands, TreeContextMenuCommandsByMouseAndByKeys) {
   tree->select(node);  // 载入镜像 selected the group of images
   ASSERT_TRUE(run(context_key_steps(tree, form_->PopupMenu2, 1, 0), [&] { return boxes_.size() == 2; }));
   EXPECT_EQ(boxes_[0].text, boxes_[1].text) << "the same refusal, by mouse and by keys";
-  DeleteFileW(name);
 }
 
 TEST_F(MenuCommands, NoBarItemStaysHotOrPressedOnceItsDropDownCloses) {
