@@ -160,16 +160,33 @@ void TSkinScrollbar::AfterMessage(SkinMessage& m) {
       break;
     default:
       TSkinControl::AfterMessage(m);
+      // A control that changes its range or position (rows added below the
+      // visible ones, a key that scrolls) has the platform redraw the bar
+      // at once, without any message; the skin follows here.
+      if (!dragging_ && bars_changed()) Redraw();
       break;
   }
 }
 
+bool TSkinScrollbar::bars_changed() const {
+  if (!hwnd_ || state_ == gone) return false;
+  const auto style = DWORD(GetWindowLongPtrW(hwnd_, GWL_STYLE));
+  for (int bar = 0; bar < 2; ++bar) {
+    const bool shown = style & (bar ? WS_VSCROLL : WS_HSCROLL);
+    if (shown != painted_[bar]) return true;
+    SCROLLINFO info{sizeof(info), SIF_ALL};
+    if (!shown || !GetScrollInfo(hwnd_, bar ? SB_VERT : SB_HORZ, &info)) continue;
+    const SCROLLINFO& last = bars_[bar].info;
+    if (info.nMin != last.nMin || info.nMax != last.nMax || info.nPage != last.nPage || info.nPos != last.nPos)
+      return true;
+  }
+  return false;
+}
+
 void TSkinScrollbar::measure(int bar, int length) {
   if (dragging_ || !hwnd_) return;
-  SCROLLINFO info{sizeof(info), SIF_ALL};
-  if (!GetScrollInfo(hwnd_, bar ? SB_VERT : SB_HORZ, &info)) return;
-  bars_[bar].info = info;
-  measure_thumb(length, arrow_size(), state_of(info), min_thumb(), GetSystemMetrics(SM_CXHTHUMB), bars_[bar].thumb);
+  measure_thumb(length, arrow_size(), state_of(bars_[bar].info), min_thumb(), GetSystemMetrics(SM_CXHTHUMB),
+                bars_[bar].thumb);
 }
 
 void TSkinScrollbar::DrawSkin(HDC dc, const RECT& rect) {
@@ -178,6 +195,13 @@ void TSkinScrollbar::DrawSkin(HDC dc, const RECT& rect) {
   const auto ex_style = DWORD(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
   const bool horz = (style & WS_HSCROLL) || scrolling_[0];
   const bool vert = (style & WS_VSCROLL) || scrolling_[1];
+  painted_[0] = style & WS_HSCROLL;
+  painted_[1] = style & WS_VSCROLL;
+  // While dragging, the loop keeps the information it sets itself.
+  for (int bar = 0; bar < 2 && !dragging_; ++bar) {
+    SCROLLINFO info{sizeof(info), SIF_ALL};
+    if (painted_[bar] && GetScrollInfo(hwnd_, bar ? SB_VERT : SB_HORZ, &info)) bars_[bar].info = info;
+  }
   const int w = rect.right - rect.left, h = rect.bottom - rect.top;
   if ((!horz && !vert) || w > 10000 || h > 10000) return;
   RECT client{};

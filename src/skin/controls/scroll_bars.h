@@ -47,11 +47,15 @@ class TSkinScrollbar : public TSkinControl {
     Thumb thumb;
   };
   void measure(int bar, int length);
+  // Whether a bar came, went or got another range, page or position since
+  // it was last painted.
+  bool bars_changed() const;
   bool start_drag(WPARAM hit, POINT screen);
   void track(int bar, UINT scroll_message, POINT start);
   void frame_changed();
 
   Bar bars_[2];
+  bool painted_[2] = {false, false};
   ScrollBarRects rects_;
   int pressed_ = 0;
   bool scrolling_[2] = {false, false};

@@ -765,6 +765,15 @@ TEST_F(ScrollBars, OwnerDataListGetsPaintedBarsAndAHeaderButNoDrag) {
   EXPECT_EQ(bars.at(v.left + arrow / 2, v.top + 2), arrow_colour(9));
   EXPECT_EQ(bars.at(v.left + arrow / 2, v.top + arrow + thumb.offset + thumb.size / 2), kThumb);
   EXPECT_EQ(bars.at(v.left + arrow / 2, v.bottom - arrow - 3), kTrack);
+  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+  EXPECT_EQ(on_screen(hwnd, v.left + arrow / 2, v.top + 2), arrow_colour(9)) << "what the list shows after painting";
+  EXPECT_EQ(on_screen(hwnd, v.left + arrow / 2, v.bottom - arrow - 3), kTrack);
+  SendMessageW(hwnd, LVM_SETITEMCOUNT, 800, 0);
+  UpdateWindow(hwnd);
+  EXPECT_EQ(on_screen(hwnd, v.left + arrow / 2, v.top + 2), arrow_colour(9)) << "after the range changed";
+  SendMessageW(hwnd, WM_VSCROLL, SB_PAGEDOWN, 0);
+  UpdateWindow(hwnd);
+  EXPECT_EQ(on_screen(hwnd, v.left + arrow / 2, v.top + 2), arrow_colour(9)) << "after a scroll";
 
   // The header: items and the rest from the element, the captions over them.
   RECT first{};
@@ -791,6 +800,30 @@ TEST_F(ScrollBars, OwnerDataListGetsPaintedBarsAndAHeaderButNoDrag) {
                MAKELPARAM(w.left + v.left + 3, w.top + v.top + arrow + thumb.offset + 2));
   EXPECT_EQ(reached.size(), 1u) << "never dragged by the companion";
   pump();
+}
+
+TEST_F(ScrollBars, RowsAddedBelowTheViewKeepTheBarSkinned) {
+  auto* list = form_->make<ui::ListView>("ListView1");
+  list->columns = {{"序号", LVCFMT_LEFT, 60}};
+  list->set_bounds(10, 10, 200, 150);
+  list->set_parent(form_);
+  for (int i = 0; i < 30; ++i) list->add_row({std::to_string(i)}, 0);
+  host_for(form_->handle(), form_).SkinChildren(*form_);
+  HWND hwnd = list->handle();
+  auto* companion = companion_of<TSkinListView>(hwnd);
+  ASSERT_NE(companion, nullptr);
+  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_UPDATENOW);
+  const Rect v = companion->rects().vert;
+  ASSERT_FALSE(v.empty());
+  const int arrow = GetSystemMetrics(SM_CXHSCROLL);
+  const POINT up{v.left + arrow / 2, v.top + 2};
+  ASSERT_EQ(on_screen(hwnd, up.x, up.y), arrow_colour(9));
+  // Rows out of sight change the range only; the platform redraws the bar
+  // and nothing of the list is painted.
+  for (int i = 30; i < 80; ++i) list->add_row({std::to_string(i)}, 0);
+  EXPECT_EQ(on_screen(hwnd, up.x, up.y), arrow_colour(9));
+  const Thumb t = companion->thumb(1);
+  EXPECT_EQ(on_screen(hwnd, up.x, v.top + arrow + t.offset + t.size / 2), kThumb) << "the thumb as measured now";
 }
 
 TEST_F(ScrollBars, WithoutTheHeaderElementTheHeaderIsThePlatforms) {
