@@ -1,8 +1,10 @@
 // The program's windows with their control companions, as the program runs
 // them under the skin manager: which companions the main window's controls
 // get, the About window's skinned close button opened 200 times, 200 scrolls,
-// a message box whose skinned button closes it, and the skin switched off and
-// on with every companion going and coming back.
+// a message box whose skinned button closes it, forms destroyed with their
+// companions attached, and the skin switched off and on with every companion
+// going and coming back. Freed memory is overwritten in this program, so a
+// companion used after it was freed crashes the test.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -117,6 +119,22 @@ TEST_F(SkinnedControls, MainWindowControlsGetScrollBarAndPanelCompanions) {
   ASSERT_NE(host->FindSkinControl(header), nullptr);
   EXPECT_EQ(host->FindSkinControl(header)->kind(), Companion::header);
   EXPECT_EQ(host->controls().size(), 6u);
+
+  // The clip list's header shows our skin's header element: the rows of its
+  // bottom edge are the element's own, stretched only along the header.
+  const clip::skin::TDataSkinObject* element = main_->SkinData1.elements().Headerbar.get();
+  ASSERT_TRUE(element && !element->Bitmap.empty()) << "our skin has a header element";
+  const int frame_height = element->Bitmap.height;
+  const uint32_t v = element->Bitmap.rgb(5, frame_height - 1);
+  const COLORREF edge = RGB(v >> 16 & 255, v >> 8 & 255, v & 255);
+  RECT first{};
+  Header_GetItemRect(header, 0, &first);
+  RECT window{};
+  GetWindowRect(header, &window);
+  RedrawWindow(header, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  const clip::skin::paint::window_dc dc(header);
+  EXPECT_EQ(GetPixel(dc.get(), first.left + 5, first.bottom - 1), edge) << "the first item";
+  EXPECT_EQ(GetPixel(dc.get(), window.right - window.left - 3, first.bottom - 1), edge) << "the empty rest";
 }
 
 TEST_F(SkinnedControls, AboutWindowOpened200TimesPaintsItsSkinnedCloseButtonAndLeaksNothing) {
@@ -207,6 +225,32 @@ TEST_F(SkinnedControls, MessageBoxButtonIsSkinnedAndItsClickClosesTheBox) {
   TSkinManager::instance()->PurgeWindowSkins();
   EXPECT_EQ(TSkinManager::instance()->FindWindowSkin(box), nullptr);
   pump();
+}
+
+TEST_F(SkinnedControls, FormsDestroyedWithTheirCompanionsAttachedLeaveNoneBehind) {
+  auto round = [&](bool hovered) {
+    auto about = std::make_unique<app::TForm2>(nullptr);
+    about->owner_window = main_->handle();
+    ASSERT_TRUE(about->create());
+    about->show();
+    SetActiveWindow(about->handle());
+    ASSERT_TRUE(pump_until([&] { return skinned(about->handle()); }, 3000));
+    CompanionHost* host = companions_of(about->handle());
+    ASSERT_TRUE(host && host->controls().size() == 1u);
+    const RECT b = about->SpeedButton1->bounds();
+    // The close button hot when the window goes.
+    if (hovered) SendMessageW(about->handle(), WM_MOUSEMOVE, 0, MAKELPARAM(b.left + 3, b.top + 3));
+    about.reset();
+    SetActiveWindow(main_->handle());
+    TSkinManager::instance()->PurgeWindowSkins();
+    pump();
+  };
+  round(true);
+  pump();
+  const clip::test::HandleCounts start;
+  for (int i = 0; i < 20 && !HasFailure(); ++i) round(i % 2 == 0);
+  EXPECT_EQ(TSkinManager::instance()->window_skin_count(), 1u) << "only the main window's skin is left";
+  clip::test::HandleCounts().expect_equal(start);
 }
 
 TEST_F(SkinnedControls, SwitchingTheSkinOffAndOnTakesEveryCompanionAwayAndBack) {
