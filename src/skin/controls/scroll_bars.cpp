@@ -79,10 +79,7 @@ void paint_scroll_bar(HDC dc, const Rect& bar, bool vertical, const Thumb& thumb
 
 void TSkinScrollbar::HookScrolling(ui::WinControl& control, TSkinData& data, bool take_over, CompanionHost& host) {
   if (attached_) return;
-  host_ = &host;
-  data_ = &data;
-  control_ = &control;
-  hwnd_ = control.handle();
+  bind(host, data, control);
   hook_handler(control);
   host.AddSkinControl(*this);
   dragging_ = false;

@@ -59,13 +59,17 @@ bool TSkinControl::hook_handler(ui::Control& control) {
   return true;
 }
 
-void TSkinControl::HookControl(CompanionHost& host, TSkinData& data, bool keep_colour, ui::WinControl& control) {
-  if (attached_) return;
-  keep_colour_ = keep_colour;
+void TSkinControl::bind(CompanionHost& host, TSkinData& data, ui::WinControl& control) {
   data_ = &data;
   host_ = &host;
   control_ = &control;
   hwnd_ = control.handle();
+}
+
+void TSkinControl::HookControl(CompanionHost& host, TSkinData& data, bool keep_colour, ui::WinControl& control) {
+  if (attached_) return;
+  keep_colour_ = keep_colour;
+  bind(host, data, control);
   hook_handler(control);
   control.double_buffered = true;
   host.AddSkinControl(*this);
@@ -294,10 +298,7 @@ void TSkinControl::gone_now() {
 void TSkinBox::HookControl(CompanionHost& host, TSkinData& data, bool keep_colour, ui::WinControl& control) {
   if (attached_) return;
   keep_colour_ = keep_colour;
-  data_ = &data;
-  host_ = &host;
-  control_ = &control;
-  hwnd_ = control.handle();
+  bind(host, data, control);
   host.AddSkinControl(*this);
   control.add_destroy_listener(this, [this] { gone_now(); });
   if (keep_colour_) saved_colour_ = control.swap_color(face_as_control_colour(data));

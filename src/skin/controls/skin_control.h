@@ -104,6 +104,8 @@ class TSkinControl {
  protected:
   // The framework control or windowless control this companion skins.
   ui::Control* framework() const noexcept;
+  // Keeps the skin data, the list and the control with its window.
+  void bind(CompanionHost& host, TSkinData& data, ui::WinControl& control);
   bool hook_handler(ui::Control& control);
   // The control or window went: hand everything back and become gone.
   virtual void gone_now();

@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "skin/paint/paint_win.h"
+
 namespace clip::skin {
 
 int DrawSkinText(HDC dc, std::wstring_view text, const RECT& rect, UINT format) {
@@ -12,17 +14,9 @@ int DrawSkinText(HDC dc, std::wstring_view text, const RECT& rect, UINT format) 
 
 ui::gdi_object<HBITMAP> bitmap_from_pixels(const Pixels24& pixels) {
   if (pixels.empty()) return {};
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(info.bmiHeader);
-  info.bmiHeader.biWidth = pixels.width;
-  info.bmiHeader.biHeight = -pixels.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  ui::gdi_object<HBITMAP> bitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!bitmap || !bits) return {};
-  auto* out = static_cast<uint32_t*>(bits);
+  uint32_t* out = nullptr;
+  ui::gdi_object<HBITMAP> bitmap = paint::create_dib(pixels.width, pixels.height, &out);
+  if (!bitmap || !out) return {};
   for (int y = 0; y < pixels.height; ++y)
     for (int x = 0; x < pixels.width; ++x) out[size_t(y) * size_t(pixels.width) + size_t(x)] = pixels.rgb(x, y);
   return bitmap;

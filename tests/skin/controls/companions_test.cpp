@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "skin/controls/buttons.h"
-#include "skin/controls/handle_counts.h"
 #include "skin/controls/scroll_bars.h"
 #include "skin/data/archive.h"
 #include "skin/frame/message_recorder.h"
+#include "skin/handle_counts.h"
 #include "skin/paint/paint_win.h"
 #include "ui/controls.h"
 #include "ui/message_pump.h"
@@ -515,10 +515,21 @@ class ScrollBars : public Companions {
     return {info.nMin, info.nMax, int(info.nPage), info.nPos, info.nTrackPos};
   }
 
+  // The presses on the frame (the scroll bars) that reach the control's own
+  // handling.
+  const std::vector<UINT>& record_nc_presses(ui::Control& control) {
+    control.on(WM_NCLBUTTONDOWN, [this](ui::Message& m) -> std::optional<LRESULT> {
+      nc_presses_.push_back(m.msg);
+      return std::nullopt;
+    });
+    return nc_presses_;
+  }
+
   struct Scroll {
     int code, position;
   };
   std::vector<Scroll> scrolls_;
+  std::vector<UINT> nc_presses_;
 };
 
 TEST_F(ScrollBars, ThumbDragSendsTrackPositionsThenThePositionAndTheEnd) {
@@ -669,11 +680,7 @@ TEST_F(ScrollBars, ControlDestroyedDuringTheDragEndsTheLoopWithoutTouchingIt) {
 
 TEST_F(ScrollBars, CompanionListDestroyedDuringTheDragGivesTheControlBack) {
   ui::Memo* memo = make_memo(*form_);
-  std::vector<UINT> reached;
-  memo->on(WM_NCLBUTTONDOWN, [&](ui::Message& m) -> std::optional<LRESULT> {
-    reached.push_back(m.msg);
-    return std::nullopt;
-  });
+  const std::vector<UINT>& reached = record_nc_presses(*memo);
   host_for(form_->handle(), form_).SkinChildren(*form_);
   HWND hwnd = memo->handle();
   auto* companion = companion_of<TSkinScrollbar>(hwnd);
@@ -695,11 +702,7 @@ TEST_F(ScrollBars, CompanionListDestroyedDuringTheDragGivesTheControlBack) {
 
 TEST_F(ScrollBars, ArrowAndTrackClicksAreThePlatformsAndMarkThePressedPart) {
   ui::Memo* memo = make_memo(*form_);
-  std::vector<UINT> reached;
-  memo->on(WM_NCLBUTTONDOWN, [&](ui::Message& m) -> std::optional<LRESULT> {
-    reached.push_back(m.msg);
-    return std::nullopt;
-  });
+  const std::vector<UINT>& reached = record_nc_presses(*memo);
   host_for(form_->handle(), form_).SkinChildren(*form_);
   HWND hwnd = memo->handle();
   auto* companion = companion_of<TSkinScrollbar>(hwnd);
@@ -743,11 +746,7 @@ TEST_F(ScrollBars, OwnerDataListGetsPaintedBarsAndAHeaderButNoDrag) {
   list->set_bounds(10, 10, 300, 200);
   list->set_parent(form_);
   SendMessageW(list->handle(), LVM_SETITEMCOUNT, 500, 0);
-  std::vector<UINT> reached;
-  list->on(WM_NCLBUTTONDOWN, [&](ui::Message& m) -> std::optional<LRESULT> {
-    reached.push_back(m.msg);
-    return std::nullopt;
-  });
+  const std::vector<UINT>& reached = record_nc_presses(*list);
   CompanionHost& host = host_for(form_->handle(), form_);
   host.SkinChildren(*form_);
   HWND hwnd = list->handle();

@@ -12,16 +12,10 @@
 #include <functional>
 #include <memory>
 
-#include "app/about_form.h"
-#include "app/main_form.h"
-#include "app/no_drives.h"
+#include "app/skinned_program.h"
 #include "skin/controls/buttons.h"
-#include "skin/controls/handle_counts.h"
 #include "skin/controls/scroll_bars.h"
-#include "skin/frame/form_skin.h"
-#include "skin/manager/skin_manager.h"
-#include "skin/paint/paint_win.h"
-#include "ui/message_pump.h"
+#include "skin/handle_counts.h"
 
 namespace {
 
@@ -32,8 +26,7 @@ using clip::skin::TSkinControl;
 using clip::skin::TSkinManager;
 using clip::test::pump;
 using clip::test::pump_until;
-
-bool skinned(HWND hwnd) { return SendMessageW(hwnd, clip::skin::kSkinQueryMessage, 0, 0) == 1; }
+using clip::test::skinned;
 
 CompanionHost* companions_of(HWND hwnd) {
   TSkinManager* manager = TSkinManager::instance();
@@ -41,62 +34,7 @@ CompanionHost* companions_of(HWND hwnd) {
   return skin ? skin->companions() : nullptr;
 }
 
-class SkinnedControls : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
-    clip::skin::paint::start_painting();
-  }
-  static void TearDownTestSuite() { clip::skin::paint::stop_painting(); }
-
-  void SetUp() override {
-    main_ = root_.make<app::TForm1>(std::make_unique<clip::test::NoDrives>());
-    ASSERT_TRUE(main_->create());
-    ASSERT_FALSE(main_->SkinData1.not_ready());
-    about_ = root_.make<app::TForm2>();
-    about_->owner_window = main_->handle();
-    ASSERT_TRUE(about_->create());
-    TSkinManager::create().set_window_skin_factory(clip::skin::attach_form_skin);
-    clip::skin::Loaded(main_->SkinData1, main_);
-    main_->show();
-    SetForegroundWindow(main_->handle());
-    SetActiveWindow(main_->handle());
-    ASSERT_TRUE(pump_until([&] { return skinned(main_->handle()); }));
-    pump_until([] { return false; }, 100);
-  }
-  void TearDown() override {
-    TSkinManager::destroy();
-    pump();
-  }
-
-  // Opens the About window modally, runs check once it is shown skinned, and
-  // closes it with its own button as a user would.
-  void open_about(const std::function<void()>& check) {
-    static SkinnedControls* self;
-    static const std::function<void()>* checker;
-    static bool checked;
-    self = this;
-    checker = &check;
-    checked = false;
-    const UINT_PTR poll = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) {
-      HWND about = self->about_->handle();
-      if (checked || !self->about_->modal() || !IsWindowVisible(about) || !skinned(about)) return;
-      checked = true;
-      (*checker)();
-      self->about_->SpeedButton1Click();
-    });
-    const UINT_PTR backup = SetTimer(nullptr, 0, 3000, [](HWND, UINT, UINT_PTR, DWORD) { self->about_->close(); });
-    about_->show_modal();
-    KillTimer(nullptr, poll);
-    KillTimer(nullptr, backup);
-    EXPECT_TRUE(checked);
-  }
-
-  ui::Component root_{nullptr, "root"};
-  app::TForm1* main_ = nullptr;
-  app::TForm2* about_ = nullptr;
-};
+using SkinnedControls = clip::test::SkinnedProgram;
 
 TEST_F(SkinnedControls, MainWindowControlsGetScrollBarAndPanelCompanions) {
   CompanionHost* host = companions_of(main_->handle());
@@ -146,7 +84,7 @@ TEST_F(SkinnedControls, AboutWindowOpened200TimesPaintsItsSkinnedCloseButtonAndL
     return RGB(v >> 16 & 255, v >> 8 & 255, v & 255);
   }();
   const RECT b = about_->SpeedButton1->bounds();
-  open_about([&] {
+  open_and_close_about([&] {
     CompanionHost* host = companions_of(about_->handle());
     ASSERT_NE(host, nullptr);
     ASSERT_EQ(host->controls().size(), 1u);
@@ -158,7 +96,7 @@ TEST_F(SkinnedControls, AboutWindowOpened200TimesPaintsItsSkinnedCloseButtonAndL
   pump();
   const clip::test::HandleCounts start;
   for (int i = 0; i < 200 && !HasFailure(); ++i) {
-    open_about([&] {
+    open_and_close_about([&] {
       CompanionHost* host = companions_of(about_->handle());
       EXPECT_TRUE(host && host->controls().size() == 1u) << "one companion, however often";
       // The pointer over the button and away again, as a user's would.

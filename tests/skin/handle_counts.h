@@ -1,5 +1,6 @@
 // The live handles the program holds through its RAII wrappers (Wine's
-// GetGuiResources always answers 0): GDI objects, windows and DCs. A leak
+// GetGuiResources always answers 0): GDI objects, windows and DCs, and the
+// thread's top-level windows. A leak
 // test takes the counts, repeats its work and compares.
 #pragma once
 
@@ -20,7 +21,15 @@ struct HandleCounts {
   int memory_dcs = skin::paint::memory_dc::live_count();
   int window_dcs = skin::paint::window_dc::live_count();
   int client_dcs = ui::dc_scope::live_count();
+  int thread_windows = count_thread_windows();
 
+  static int count_thread_windows() {
+    int n = 0;
+    EnumThreadWindows(
+        GetCurrentThreadId(), [](HWND, LPARAM p) { return ++*reinterpret_cast<int*>(p), TRUE; },
+        reinterpret_cast<LPARAM>(&n));
+    return n;
+  }
   void expect_equal(const HandleCounts& start) const {
     EXPECT_EQ(bitmaps, start.bitmaps) << "bitmaps";
     EXPECT_EQ(brushes, start.brushes) << "brushes";
@@ -30,6 +39,7 @@ struct HandleCounts {
     EXPECT_EQ(memory_dcs, start.memory_dcs) << "memory DCs";
     EXPECT_EQ(window_dcs, start.window_dcs) << "window DCs";
     EXPECT_EQ(client_dcs, start.client_dcs) << "client DCs";
+    EXPECT_EQ(thread_windows, start.thread_windows) << "the thread's top-level windows";
   }
 };
 
