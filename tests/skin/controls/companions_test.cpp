@@ -480,6 +480,11 @@ class ScrollBars : public Companions {
     SendMessageW(memo->handle(), EM_LINESCROLL, 0, -1000);
     return memo;
   }
+  // Skins the form's controls; the memo's scroll-bar companion.
+  TSkinScrollbar* skin_form_for(ui::Memo& memo) {
+    host_for(form_->handle(), form_).SkinChildren(*form_);
+    return companion_of<TSkinScrollbar>(memo.handle());
+  }
   // Records the vertical scroll requests that reach the control's own handling.
   void record_scrolls(ui::Control& control) {
     control.on(WM_VSCROLL, [this](ui::Message& m) -> std::optional<LRESULT> {
@@ -535,10 +540,9 @@ class ScrollBars : public Companions {
 TEST_F(ScrollBars, ThumbDragSendsTrackPositionsThenThePositionAndTheEnd) {
   ui::Memo* memo = make_memo(*form_);
   record_scrolls(*memo);
-  host_for(form_->handle(), form_).SkinChildren(*form_);
-  HWND hwnd = memo->handle();
-  auto* companion = companion_of<TSkinScrollbar>(hwnd);
+  TSkinScrollbar* companion = skin_form_for(*memo);
   ASSERT_NE(companion, nullptr);
+  HWND hwnd = memo->handle();
   ASSERT_TRUE(companion->take_over());
   const POINT start = thumb_point(*companion, hwnd);
   const Thumb thumb = companion->thumb(1);
@@ -572,10 +576,9 @@ TEST_F(ScrollBars, ThumbDragSendsTrackPositionsThenThePositionAndTheEnd) {
 TEST_F(ScrollBars, ThumbClickedWithoutMovingKeepsThePositionAndDragsStopAtTheEnds) {
   ui::Memo* memo = make_memo(*form_);
   record_scrolls(*memo);
-  host_for(form_->handle(), form_).SkinChildren(*form_);
-  HWND hwnd = memo->handle();
-  auto* companion = companion_of<TSkinScrollbar>(hwnd);
+  TSkinScrollbar* companion = skin_form_for(*memo);
   ASSERT_NE(companion, nullptr);
+  HWND hwnd = memo->handle();
   SendMessageW(hwnd, EM_LINESCROLL, 0, 20);
   const int at = vertical_state(hwnd).pos;
   drag(hwnd, thumb_point(*companion, hwnd), {});
@@ -629,10 +632,9 @@ struct DuringDrag {
 TEST_F(ScrollBars, TrackingLoopEndsOnCancelModeAndOnLosingTheCapture) {
   ui::Memo* memo = make_memo(*form_);
   record_scrolls(*memo);
-  host_for(form_->handle(), form_).SkinChildren(*form_);
-  HWND hwnd = memo->handle();
-  auto* companion = companion_of<TSkinScrollbar>(hwnd);
+  TSkinScrollbar* companion = skin_form_for(*memo);
   ASSERT_NE(companion, nullptr);
+  HWND hwnd = memo->handle();
   for (const bool cancel_mode : {true, false}) {
     scrolls_.clear();
     {
@@ -681,10 +683,9 @@ TEST_F(ScrollBars, ControlDestroyedDuringTheDragEndsTheLoopWithoutTouchingIt) {
 TEST_F(ScrollBars, CompanionListDestroyedDuringTheDragGivesTheControlBack) {
   ui::Memo* memo = make_memo(*form_);
   const std::vector<UINT>& reached = record_nc_presses(*memo);
-  host_for(form_->handle(), form_).SkinChildren(*form_);
-  HWND hwnd = memo->handle();
-  auto* companion = companion_of<TSkinScrollbar>(hwnd);
+  TSkinScrollbar* companion = skin_form_for(*memo);
   ASSERT_NE(companion, nullptr);
+  HWND hwnd = memo->handle();
   const POINT thumb = thumb_point(*companion, hwnd);
   {
     DuringDrag during(hwnd, [&] { host_.reset(); });
@@ -703,10 +704,9 @@ TEST_F(ScrollBars, CompanionListDestroyedDuringTheDragGivesTheControlBack) {
 TEST_F(ScrollBars, ArrowAndTrackClicksAreThePlatformsAndMarkThePressedPart) {
   ui::Memo* memo = make_memo(*form_);
   const std::vector<UINT>& reached = record_nc_presses(*memo);
-  host_for(form_->handle(), form_).SkinChildren(*form_);
-  HWND hwnd = memo->handle();
-  auto* companion = companion_of<TSkinScrollbar>(hwnd);
+  TSkinScrollbar* companion = skin_form_for(*memo);
   ASSERT_NE(companion, nullptr);
+  HWND hwnd = memo->handle();
   companion->Redraw();
   RECT w{};
   GetWindowRect(hwnd, &w);
