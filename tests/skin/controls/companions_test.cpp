@@ -33,7 +33,7 @@ using test::pump_until;
 // ---------------------------------------------------------------------------
 // A test skin of solid frames, so each painted part can be told by its colour.
 
-COLORREF button_colour(int frame) { return RGB(20 * frame, 60, 90); }
+COLORREF button_colour(int frame, int shade = 0) { return RGB(20 * frame, 60 + shade, 90); }
 COLORREF arrow_colour(int frame) { return RGB(5 * frame, 150, 40); }
 constexpr COLORREF kTrack = RGB(10, 200, 200), kThumb = RGB(200, 30, 30), kThumbPressed = RGB(120, 20, 20);
 constexpr COLORREF kHeader = RGB(30, 160, 60), kFace = RGB(200, 200, 200), kHoverText = RGB(250, 5, 5);
@@ -57,9 +57,10 @@ std::vector<uint8_t> text_bytes(const std::string& s) { return {s.begin(), s.end
 struct SkinParts {
   bool buttons = true;
   bool header = true;
+  int shade = 0;  // moves the button faces' colours
 };
 
-std::unique_ptr<TSkinData> make_skin(SkinParts parts = {}) {
+std::vector<uint8_t> skin_property(SkinParts parts) {
   std::string ini =
       "[Colours]\r\nButtonFace=200 200 200\r\nButtonText=0 0 0\r\nScrollbar=240 240 240\r\n"
       "[Scrollbar]\r\nImage=sb.bmp\r\n"
@@ -79,15 +80,20 @@ std::unique_ptr<TSkinData> make_skin(SkinParts parts = {}) {
       {"vtrack.bmp", strip(16, 40, 4, false, track)},
       {"hthumb.bmp", strip(20, 16, 3, false, thumb)},
       {"vthumb.bmp", strip(16, 40, 3, false, thumb)},
-      {"buttons.bmp", strip(10, 10, 5, false, button_colour)},
+      {"buttons.bmp", strip(10, 10, 5, false, [&](int f) { return button_colour(f, parts.shade); })},
       {"header.bmp", strip(10, 10, 5, false, [](int f) { return f == 1 ? kHeader : kGrey; })},
   };
   const std::vector<uint8_t> stream = pack_skin_stream(entries).value();
-  std::vector<uint8_t> property(4);
-  for (int i = 0; i < 4; ++i) property[size_t(i)] = uint8_t(stream.size() >> (8 * i));
+  std::vector<uint8_t> property;
+  property.reserve(4 + stream.size());
+  for (int i = 0; i < 4; ++i) property.push_back(uint8_t(stream.size() >> (8 * i)));
   property.insert(property.end(), stream.begin(), stream.end());
+  return property;
+}
+
+std::unique_ptr<TSkinData> make_skin(SkinParts parts = {}) {
   auto data = std::make_unique<TSkinData>();
-  EXPECT_TRUE(data->read_skin_stream_property(property));
+  EXPECT_TRUE(data->read_skin_stream_property(skin_property(parts)));
   return data;
 }
 
@@ -317,6 +323,20 @@ TEST_F(Companions, DisabledButtonShowsItsFrameWhateverTheMouseDoes) {
   EXPECT_EQ(Picture(*companion, button).at(8, 13), button_colour(3)) << "the centre stretched from the frame";
   SendMessageW(button, ui::kMouseLeave, 0, 0);
   EXPECT_TRUE(companion->mouse() & TSkinControl::kHot) << "leaving is ignored while disabled";
+}
+
+TEST_F(Companions, SkinLoadedAgainAtRunTimePaintsFromTheNewElements) {
+  HWND parent = make_plain();
+  HWND button = child(parent, L"BUTTON", L"OK", BS_PUSHBUTTON, 20, 20, 80, 26, 7);
+  CompanionHost& host = host_for(parent, nullptr);
+  host.SkinChildWindows();
+  auto* companion = companion_of<TSkinButton>(button);
+  ASSERT_NE(companion, nullptr);
+  EXPECT_EQ(Picture(*companion, button).at(1, 1), button_colour(1));
+  // Every element is made anew: the list makes its bitmaps again.
+  ASSERT_TRUE(data_->read_skin_stream_property(skin_property({.shade = 100})));
+  host.reload();
+  EXPECT_EQ(Picture(*companion, button).at(1, 1), button_colour(1, 100));
 }
 
 TEST_F(Companions, FrameworkButtonClicksOnceByMouseAndByTheSpaceKey) {
