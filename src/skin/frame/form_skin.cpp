@@ -287,12 +287,7 @@ POINT TFormSkin::ScreenToWindow(POINT p) const {
 LRESULT CALLBACK TFormSkin::FrameWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   auto* self = static_cast<TFormSkin*>(GetPropW(hwnd, kSkinProp));
   if (!self) return forward_to_saved(hwnd, kSavedProcProp, msg, wparam, lparam);
-  try {
-    return self->handle(msg, wparam, lparam);
-  } catch (...) {
-    // Nothing may leave a window procedure; the message gets its default.
-    return call_procedure(saved_proc_of(hwnd), hwnd, msg, wparam, lparam);
-  }
+  return ui::guard_message(hwnd, msg, [&] { return self->handle(msg, wparam, lparam); });
 }
 
 LRESULT TFormSkin::call_saved(UINT msg, WPARAM wparam, LPARAM lparam) {

@@ -107,6 +107,9 @@ struct MenuFilter {
   }
 
   static LRESULT CALLBACK proc(int code, WPARAM wparam, LPARAM lparam);
+  // The hook's work on one message of the menu loop that the next hook let
+  // pass; 1 swallows it.
+  LRESULT filter(LPARAM lparam);
 };
 
 // Installs the filter for one drop-down and removes it on every way out.
@@ -122,6 +125,11 @@ LRESULT CALLBACK MenuFilter::proc(int code, WPARAM wparam, LPARAM lparam) {
   MenuFilter& state = get();
   const LRESULT result = CallNextHookEx(state.hook, code, wparam, lparam);
   if (result != 0 || code != MSGF_MENU || !state.bar) return result;
+  return ui::guard([&] { return state.filter(lparam); }, result);
+}
+
+LRESULT MenuFilter::filter(LPARAM lparam) {
+  MenuFilter& state = *this;
   const MSG& msg = *reinterpret_cast<const MSG*>(lparam);
   TMenuBarSkin& bar = *state.bar;
   const TMenuBtn* target = nullptr;
@@ -144,7 +152,7 @@ LRESULT CALLBACK MenuFilter::proc(int code, WPARAM wparam, LPARAM lparam) {
     case WM_SYSKEYDOWN:
       // Alt closes the drop-down; the hover timer may take the hot item back.
       if (msg.wParam == VK_MENU) bar.owner_->set_menu_tracking(false);
-      return result;
+      return 0;
     case WM_MOUSEMOVE: {
       // Mouse messages of the menu loop carry client coordinates of the
       // capture window; posted ones need not carry a matching msg.pt.
@@ -158,7 +166,7 @@ LRESULT CALLBACK MenuFilter::proc(int code, WPARAM wparam, LPARAM lparam) {
     }
     default: break;
   }
-  if (!target || target->index == state.current) return result;
+  if (!target || target->index == state.current) return 0;
   // End this drop-down before the click is queued: the menu loop then leaves
   // on its own cancel message and the click reaches the window afterwards,
   // never the menu loop.

@@ -3,7 +3,7 @@
 #include "skin/frame/gdi_helpers.h"
 #include "skin/frame/subclass.h"
 #include "skin/paint/paint_win.h"
-#include "ui/guard.h"
+#include "ui/window.h"
 
 namespace clip::skin {
 namespace {
@@ -82,7 +82,7 @@ void TPopupMenuSkin::DetachPopup() {
 LRESULT CALLBACK TPopupMenuSkin::PopupWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   auto* self = static_cast<TPopupMenuSkin*>(GetPropW(hwnd, kPopupProp));
   if (!self) return forward_to_saved(hwnd, kSavedProcProp, msg, wparam, lparam);
-  return ui::guard([&] { return self->handle_message(msg, wparam, lparam); }, LRESULT(0));
+  return ui::guard_message(hwnd, msg, [&] { return self->handle_message(msg, wparam, lparam); });
 }
 
 LRESULT TPopupMenuSkin::call_saved(UINT msg, WPARAM wparam, LPARAM lparam) {

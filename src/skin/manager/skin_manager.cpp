@@ -131,7 +131,9 @@ void TSkinManager::stop_timer() {
 }
 
 void CALLBACK TSkinManager::timer_proc(HWND, UINT, UINT_PTR id, DWORD) {
-  if (g_manager && id == g_manager->timer_) g_manager->run_pending_action();
+  ui::guard([&] {
+    if (g_manager && id == g_manager->timer_) g_manager->run_pending_action();
+  });
 }
 
 void TSkinManager::Request(int action, UINT interval) {
@@ -149,6 +151,13 @@ void TSkinManager::Request(int action, UINT interval) {
 LRESULT CALLBACK TSkinManager::cbt_proc(int code, WPARAM wparam, LPARAM lparam) {
   TSkinManager* self = g_manager;
   if (code < 0 || !self) return CallNextHookEx(nullptr, code, wparam, lparam);
+  // A failure lets the window's creation or activation go on unskinned.
+  if (const LRESULT answer = ui::guard([&] { return self->cbt(code, wparam, lparam); }, LRESULT{0})) return answer;
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+LRESULT TSkinManager::cbt(int code, WPARAM wparam, LPARAM lparam) {
+  TSkinManager* self = this;
   switch (code) {
     case HCBT_CREATEWND: {
       const auto* create = reinterpret_cast<const CBT_CREATEWNDW*>(lparam);
@@ -171,7 +180,7 @@ LRESULT CALLBACK TSkinManager::cbt_proc(int code, WPARAM wparam, LPARAM lparam) 
     default:
       break;
   }
-  return CallNextHookEx(nullptr, code, wparam, lparam);
+  return 0;
 }
 
 std::vector<ui::Form*> TSkinManager::application_forms() {

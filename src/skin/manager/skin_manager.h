@@ -174,6 +174,8 @@ class TSkinManager {
   TSkinManager();
   ~TSkinManager();
   static LRESULT CALLBACK cbt_proc(int code, WPARAM wparam, LPARAM lparam);
+  // The hook's work; a non-zero answer refuses the window's creation.
+  LRESULT cbt(int code, WPARAM wparam, LPARAM lparam);
   static void CALLBACK timer_proc(HWND, UINT, UINT_PTR, DWORD);
 
   HHOOK hook_ = nullptr;
