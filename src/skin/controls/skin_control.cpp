@@ -113,23 +113,14 @@ void TSkinControl::HookGraphic(CompanionHost& host, TSkinData& data, ui::Graphic
 }
 
 LRESULT CALLBACK TSkinControl::companion_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  bool failed = true;
-  const LRESULT result = ui::guard(
-      [&]() -> LRESULT {
-        LRESULT r;
-        if (auto* self = static_cast<TSkinControl*>(GetPropW(hwnd, kCompanionProp))) {
-          r = self->SkinWndProc(msg, wparam, lparam);
-        } else {
-          const auto saved = reinterpret_cast<WNDPROC>(GetPropW(hwnd, kCompanionSavedProp));
-          if (msg == WM_NCDESTROY) RemovePropW(hwnd, kCompanionSavedProp);
-          r = saved ? CallWindowProcW(saved, hwnd, msg, wparam, lparam) : DefWindowProcW(hwnd, msg, wparam, lparam);
-        }
-        failed = false;
-        return r;
-      },
-      LRESULT{0});
-  if (failed) ui::settle_failed_message(hwnd, msg);
-  return result;
+  return ui::guard_message(hwnd, msg, [&]() -> LRESULT {
+    if (auto* self = static_cast<TSkinControl*>(GetPropW(hwnd, kCompanionProp))) {
+      return self->SkinWndProc(msg, wparam, lparam);
+    }
+    const auto saved = reinterpret_cast<WNDPROC>(GetPropW(hwnd, kCompanionSavedProp));
+    if (msg == WM_NCDESTROY) RemovePropW(hwnd, kCompanionSavedProp);
+    return saved ? CallWindowProcW(saved, hwnd, msg, wparam, lparam) : DefWindowProcW(hwnd, msg, wparam, lparam);
+  });
 }
 
 LRESULT TSkinControl::SkinWndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
