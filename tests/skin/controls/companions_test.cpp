@@ -11,6 +11,8 @@
 
 #include <functional>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "skin/controls/buttons.h"
@@ -904,6 +906,48 @@ TEST_F(ScrollBars, DialogSizeBoxPaintsNothingAndIsNotAskedAgain) {
   EXPECT_FALSE(GetUpdateRect(grip, &update, FALSE)) << "the update region is validated";
   EXPECT_EQ(below.count(WM_PAINT), 0u);
   EXPECT_EQ(below.count(WM_ERASEBKGND), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// A companion's failure stops at the window procedure
+
+class FailingCompanion : public TSkinControl {
+ public:
+  static constexpr UINT kProbe = WM_APP + 21;
+  FailingCompanion() : TSkinControl(Companion::box) {}
+  int paints = 0;
+  bool BeforeMessage(SkinMessage& m) override {
+    if (m.msg == kProbe && m.wparam == 1) throw std::runtime_error("控件皮肤失败");
+    if (m.msg == WM_PAINT) {
+      ++paints;
+      throw std::runtime_error("控件绘制失败");
+    }
+    return TSkinControl::BeforeMessage(m);
+  }
+};
+
+TEST_F(Companions, FailingCompanionAnswersZeroReportsFromTheLoopAndIsNotRepaintedForever) {
+  std::vector<std::string> shown;
+  ui::Application::instance().set_notifier([&](HWND, const std::string& text, const std::string&, UINT) {
+    shown.push_back(text);
+    return IDOK;
+  });
+  HWND parent = make_plain();
+  HWND label = child(parent, L"STATIC", L"标签", SS_LEFT, 10, 10, 100, 20, 5);
+  CompanionHost& host = host_for(parent, nullptr);
+  auto* companion = new FailingCompanion;
+  companion->HookWindow(label, *data_, host);
+
+  EXPECT_EQ(SendMessageW(label, FailingCompanion::kProbe, 1, 0), 0) << "the failed message answers 0";
+  EXPECT_TRUE(shown.empty()) << "no box inside the procedure";
+  EXPECT_EQ(SendMessageW(label, WM_GETTEXTLENGTH, 0, 0), 2) << "the control goes on";
+  InvalidateRect(label, nullptr, TRUE);
+  pump();
+  pump();
+  EXPECT_EQ(companion->paints, 1) << "a failed paint leaves the window validated";
+  ASSERT_TRUE(pump_until([&] { return shown.size() == 2; }));
+  EXPECT_EQ(shown, (std::vector<std::string>{"控件皮肤失败", "控件绘制失败"}));
+  ui::Application::instance().set_notifier(nullptr);
 }
 
 // ---------------------------------------------------------------------------
