@@ -1,6 +1,7 @@
 #include "ui/component.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "ui/guard.h"
 #include "ui/window.h"
@@ -54,6 +55,24 @@ Component* Component::find_component(std::string_view name) const {
 
 Control::Control(Component* owner, std::string name) : Component(owner, std::move(name)) {
   window_proc_ = [this](Message& m) { return handle_message(m); };
+}
+
+Control::~Control() { notify_destroying(); }
+
+void Control::add_destroy_listener(const void* key, std::function<void()> listener) {
+  remove_destroy_listener(key);
+  destroy_listeners_.emplace_back(key, std::move(listener));
+}
+
+void Control::remove_destroy_listener(const void* key) {
+  std::erase_if(destroy_listeners_, [key](const auto& entry) { return entry.first == key; });
+}
+
+void Control::notify_destroying() noexcept {
+  // Taken out first: a listener may remove itself or others meanwhile.
+  auto listeners = std::move(destroy_listeners_);
+  destroy_listeners_.clear();
+  for (auto& [key, listener] : listeners) guard(listener);
 }
 
 void Control::set_parent(WinControl* parent) {
@@ -115,6 +134,8 @@ void Control::invalidate() {
 WinControl::WinControl(Component* owner, std::string name) : Control(owner, std::move(name)) {}
 
 WinControl::~WinControl() {
+  // Those who hold on to the control let go while its window still exists.
+  notify_destroying();
   // The derived parts of this object are gone already: its messages go
   // straight to the procedure it replaced from now on.
   if (HWND hwnd = hwnd_.get()) {
@@ -190,14 +211,15 @@ LRESULT WinControl::route(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     return replaced ? CallWindowProcW(replaced, hwnd, msg, wparam, lparam) : DefWindowProcW(hwnd, msg, wparam, lparam);
   }
   if (msg == WM_NCDESTROY) {
-    // The window goes on its own (its parent died): undo the subclassing and
-    // let the wrapper forget the handle without destroying it again.
-    WNDPROC previous = self->previous_;
+    // The window goes on its own (its parent died). The handler chain sees
+    // the last message, then the subclassing is undone and the wrapper
+    // forgets the handle without destroying it again.
+    const LRESULT result = self->perform(msg, wparam, lparam);
     RemovePropW(hwnd, kControlProp);
-    SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+    SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(self->previous_));
     self->hwnd_.release();
     self->previous_ = nullptr;
-    return CallWindowProcW(previous, hwnd, msg, wparam, lparam);
+    return result;
   }
   return self->perform(msg, wparam, lparam);
 }
@@ -223,6 +245,17 @@ LRESULT WinControl::default_handler(Message& m) {
         return child->perform(kReflectDrawItem, m.wparam, m.lparam);
       break;
     }
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      // A scroll bar control's notification goes to the control itself.
+      if (m.lparam) {
+        if (WinControl* child = from_handle(reinterpret_cast<HWND>(m.lparam)); child && child != this)
+          return child->perform(kReflectBase + m.msg, m.wparam, m.lparam);
+      }
+      break;
+    case WM_MOUSELEAVE:
+      set_hover(nullptr);
+      break;
     case WM_SIZE:
       realign();
       break;
@@ -252,15 +285,27 @@ LRESULT WinControl::default_handler(Message& m) {
   return DefWindowProcW(hwnd, m.msg, m.wparam, m.lparam);
 }
 
+void WinControl::set_hover(Control* child) {
+  if (child == hover_) return;
+  Control* left = std::exchange(hover_, child);
+  if (left) left->perform(kMouseLeave);
+  if (child) {
+    // The parent hears when the pointer leaves it, so the child does too.
+    TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, hwnd_.get(), 0};
+    TrackMouseEvent(&track);
+    child->perform(kMouseEnter);
+  }
+}
+
 LRESULT WinControl::route_to_graphic(Message& m) {
   POINT p{static_cast<short>(LOWORD(m.lparam)), static_cast<short>(HIWORD(m.lparam))};
-  Control* target = mouse_capture_;
-  if (!target) {
-    for (auto it = children_.rbegin(); it != children_.rend() && !target; ++it) {
-      auto* g = dynamic_cast<GraphicControl*>(*it);
-      if (RECT b = g ? g->bounds() : RECT{}; g && g->visible() && PtInRect(&b, p)) target = g;
-    }
+  Control* under = nullptr;
+  for (auto it = children_.rbegin(); it != children_.rend() && !under; ++it) {
+    auto* g = dynamic_cast<GraphicControl*>(*it);
+    if (RECT b = g ? g->bounds() : RECT{}; g && g->visible() && PtInRect(&b, p)) under = g;
   }
+  if (m.msg == WM_MOUSEMOVE) set_hover(under);
+  Control* target = mouse_capture_ ? mouse_capture_ : under;
   if (!target) return 0;
   if (m.msg == WM_LBUTTONDOWN) {
     mouse_capture_ = target;
@@ -302,6 +347,7 @@ void WinControl::add_child(Control* child) {
 void WinControl::remove_child(Control* child) {
   children_.erase(std::remove(children_.begin(), children_.end(), child), children_.end());
   if (mouse_capture_ == child) mouse_capture_ = nullptr;
+  if (hover_ == child) hover_ = nullptr;
 }
 
 void WinControl::realign() {
@@ -359,6 +405,12 @@ void WinControl::paint_graphic_children(HDC dc) {
 
 GraphicControl::GraphicControl(Component* owner, std::string name) : Control(owner, std::move(name)) {}
 
+GraphicControl::~GraphicControl() {
+  notify_destroying();
+  if (parent()) invalidate();
+  set_parent(nullptr);
+}
+
 void GraphicControl::click() {
   // A copy: the event may replace itself while it runs.
   if (std::function<void()> event = OnClick) event();
@@ -369,15 +421,19 @@ void GraphicControl::paint(HDC dc) {
   // Offset, not set: the DC may already be moved (an off-screen buffer).
   POINT old;
   OffsetViewportOrgEx(dc, b.left, b.top, &old);
-  const RECT area{0, 0, width(), height()};
   if (HFONT f = parent() ? parent()->font() : nullptr) SelectObject(dc, f);
-  paint_self(dc, area);
-  if (OnPaint) OnPaint(dc, area);
+  perform(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
   SetViewportOrgEx(dc, old.x, old.y, nullptr);
 }
 
 LRESULT GraphicControl::default_handler(Message& m) {
   switch (m.msg) {
+    case WM_PAINT: {
+      const RECT area{0, 0, width(), height()};
+      paint_self(reinterpret_cast<HDC>(m.wparam), area);
+      if (OnPaint) OnPaint(reinterpret_cast<HDC>(m.wparam), area);
+      return 0;
+    }
     case WM_LBUTTONDOWN:
       pressed_ = true;
       invalidate();

@@ -23,7 +23,16 @@ namespace ui {
 enum class Kind {
   component, control, win_control, graphic_control, form, panel, label, image, speed_button,
   button, tree_view, list_view, memo, edit, status_bar, progress_bar, splitter, menu, menu_item, timer,
+  bit_button, scroll_bar, tool_bar, check_box, radio_button, radio_group, group_box, combo_box, list_box, grid,
+  page_control, tab_control, scroll_box, frame,
 };
+
+// Component messages: the enabled state changed, the mouse entered a
+// control, the mouse left it. Windowless controls get the last two from their
+// parent as the pointer moves over them.
+constexpr UINT kEnabledChanged = 0xB00C;
+constexpr UINT kMouseEnter = 0xB013;
+constexpr UINT kMouseLeave = 0xB014;
 
 class Component {
  public:
@@ -85,6 +94,7 @@ using MessageHandler = std::function<LRESULT(Message&)>;
 class Control : public Component {
  public:
   Control(Component* owner, std::string name);
+  ~Control() override;
 
   const char* class_name() const override { return "TControl"; }
   bool is(Kind kind) const override { return kind == Kind::control || Component::is(kind); }
@@ -127,8 +137,15 @@ class Control : public Component {
 
   virtual void invalidate();
 
+  // Whoever keeps a pointer to the control (a skin companion) hears here,
+  // once, that it goes: while its handler chain and, for a windowed control,
+  // its window still exist. `key` names the listener for removal.
+  void add_destroy_listener(const void* key, std::function<void()> listener);
+  void remove_destroy_listener(const void* key);
+
  protected:
   virtual LRESULT default_handler(Message& message) = 0;
+  void notify_destroying() noexcept;
 
   RECT bounds_{0, 0, 0, 0};
   bool visible_ = true;
@@ -138,6 +155,7 @@ class Control : public Component {
   WinControl* parent_ = nullptr;
   MessageHandler window_proc_;
   std::unordered_map<UINT, std::vector<std::function<std::optional<LRESULT>(Message&)>>> events_;
+  std::vector<std::pair<const void*, std::function<void()>>> destroy_listeners_;
 };
 
 // Parameters of the window a WinControl creates.
@@ -192,12 +210,16 @@ class WinControl : public Control {
   static LRESULT CALLBACK subclass_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   static LRESULT route(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
   LRESULT route_to_graphic(Message& message);
+  // Tells the windowless child under the pointer that the mouse entered it
+  // and the one it left that the mouse left.
+  void set_hover(Control* child);
 
   unique_hwnd hwnd_;
   WNDPROC previous_ = nullptr;
   HFONT font_ = nullptr;
   std::vector<Control*> children_;
   Control* mouse_capture_ = nullptr;
+  Control* hover_ = nullptr;
 };
 
 // Reflected notifications: the parent sends them to the child control whose
@@ -206,12 +228,17 @@ constexpr UINT kReflectBase = 0xB000;
 constexpr UINT kReflectNotify = kReflectBase + WM_NOTIFY;
 constexpr UINT kReflectCommand = kReflectBase + WM_COMMAND;
 constexpr UINT kReflectDrawItem = kReflectBase + WM_DRAWITEM;
+constexpr UINT kReflectHScroll = kReflectBase + WM_HSCROLL;
+constexpr UINT kReflectVScroll = kReflectBase + WM_VSCROLL;
 
 // A control without a window, painted by its parent into the parent's DC.
 // Mouse messages reach it from the parent with client coordinates of its own.
 class GraphicControl : public Control {
  public:
   GraphicControl(Component* owner, std::string name);
+  // Leaves its parent's child list, so the parent never routes the mouse or
+  // paints through a pointer to it.
+  ~GraphicControl() override;
   const char* class_name() const override { return "TGraphicControl"; }
   bool is(Kind kind) const override { return kind == Kind::graphic_control || Control::is(kind); }
 
@@ -223,7 +250,10 @@ class GraphicControl : public Control {
   // 0,0 is the control's top left.
   std::function<void(HDC, const RECT&)> OnPaint;
 
+  // Paints through the handler chain: WM_PAINT with the parent's DC, moved so
+  // that 0,0 is the control's top left, in wParam.
   void paint(HDC dc);
+  bool pressed() const noexcept { return pressed_; }
 
  protected:
   virtual void paint_self(HDC dc, const RECT& area) = 0;

@@ -257,15 +257,47 @@ bool SpeedButton::set_property(std::string_view name, bool value) {
 
 void SpeedButton::paint_self(HDC dc, const RECT& area) {
   RECT r = area;
+  const bool sunk = pressed_ || down;
   if (!transparent) {
     gdi_object<HBRUSH> brush(CreateSolidBrush(color()));
     FillRect(dc, &r, brush.get());
   }
-  if (!flat || pressed_) DrawEdge(dc, &r, pressed_ ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
+  if (!flat || sunk) DrawEdge(dc, &r, sunk ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
   SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(enabled ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
   const std::wstring text = widen(caption);
-  if (pressed_) OffsetRect(&r, 1, 1);
+  if (sunk) OffsetRect(&r, 1, 1);
+  if (!glyph.picture.empty()) {
+    const int width = glyph.picture.width() / std::max(glyph.count, 1);
+    draw_glyph(dc, r.left + 4, r.top + (r.bottom - r.top - glyph.picture.height()) / 2, glyph);
+    r.left += width + 4;
+  }
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
+LRESULT SpeedButton::default_handler(Message& m) {
+  if (!enabled && (m.msg == WM_LBUTTONDOWN || m.msg == WM_LBUTTONUP)) return 0;
+  return GraphicControl::default_handler(m);
+}
+
+void draw_glyph(HDC dc, int x, int y, const Glyph& glyph) {
+  if (glyph.picture.empty()) return;
+  const int width = glyph.picture.width() / std::max(glyph.count, 1), height = glyph.picture.height();
+  HDC source = CreateCompatibleDC(dc);
+  HDC mask_dc = CreateCompatibleDC(dc);
+  gdi_object<HBITMAP> mask(CreateBitmap(width, height, 1, 1, nullptr));
+  if (source && mask_dc && mask) {
+    HGDIOBJ old_source = SelectObject(source, glyph.picture.handle());
+    HGDIOBJ old_mask = SelectObject(mask_dc, mask.get());
+    // White in the mask where the key colour is, so those pixels stay.
+    SetBkColor(source, GetPixel(source, 0, 0));
+    BitBlt(mask_dc, 0, 0, width, height, source, 0, 0, SRCCOPY);
+    MaskBlt(dc, x, y, width, height, source, 0, 0, mask.get(), 0, 0, MAKEROP4(0x00AA0029, SRCCOPY));
+    SelectObject(mask_dc, old_mask);
+    SelectObject(source, old_source);
+  }
+  if (mask_dc) DeleteDC(mask_dc);
+  if (source) DeleteDC(source);
 }
 
 CreateParams Button::create_params() {
@@ -276,9 +308,163 @@ CreateParams Button::create_params() {
   return p;
 }
 
+void Button::click() {
+  // A copy: the event may replace itself while it runs.
+  if (std::function<void()> event = OnClick) event();
+}
+
 LRESULT Button::default_handler(Message& m) {
   if (m.msg == kReflectCommand && HIWORD(m.wparam) == BN_CLICKED) {
-    if (OnClick) OnClick();
+    click();
+    return 0;
+  }
+  return WinControl::default_handler(m);
+}
+
+CreateParams BitBtn::create_params() {
+  CreateParams p = Button::create_params();
+  p.style = (p.style & ~static_cast<DWORD>(BS_TYPEMASK)) | BS_OWNERDRAW;
+  return p;
+}
+
+LRESULT BitBtn::default_handler(Message& m) {
+  if (m.msg != kReflectDrawItem) return Button::default_handler(m);
+  const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(m.lparam);
+  RECT r = item->rcItem;
+  const bool sunk = item->itemState & ODS_SELECTED;
+  DrawFrameControl(item->hDC, &r, DFC_BUTTON, DFCS_BUTTONPUSH | (sunk ? DFCS_PUSHED : 0));
+  if (sunk) OffsetRect(&r, 1, 1);
+  if (!glyph.picture.empty()) {
+    const int width = glyph.picture.width() / std::max(glyph.count, 1);
+    draw_glyph(item->hDC, r.left + 4, r.top + (r.bottom - r.top - glyph.picture.height()) / 2, glyph);
+    r.left += width + 4;
+  }
+  SetBkMode(item->hDC, TRANSPARENT);
+  SetTextColor(item->hDC, GetSysColor(item->itemState & ODS_DISABLED ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+  const std::wstring text = widen(caption);
+  DrawTextW(item->hDC, text.c_str(), static_cast<int>(text.size()), &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  if (item->itemState & ODS_FOCUS) {
+    RECT focus = item->rcItem;
+    InflateRect(&focus, -4, -4);
+    DrawFocusRect(item->hDC, &focus);
+  }
+  return TRUE;
+}
+
+CreateParams ScrollBar::create_params() {
+  CreateParams p;
+  p.class_name = WC_SCROLLBARW;
+  p.style |= vertical ? SBS_VERT : SBS_HORZ;
+  return p;
+}
+
+void ScrollBar::set_params(int min, int max, int page, int position) {
+  SCROLLINFO info{sizeof(info), SIF_RANGE | SIF_PAGE | SIF_POS};
+  info.nMin = min;
+  info.nMax = max;
+  info.nPage = static_cast<UINT>(page);
+  info.nPos = position;
+  SetScrollInfo(handle(), SB_CTL, &info, TRUE);
+}
+
+int ScrollBar::position() {
+  SCROLLINFO info{sizeof(info), SIF_POS};
+  GetScrollInfo(handle(), SB_CTL, &info);
+  return info.nPos;
+}
+
+LRESULT ScrollBar::default_handler(Message& m) {
+  if (m.msg != kReflectHScroll && m.msg != kReflectVScroll) return WinControl::default_handler(m);
+  HWND hwnd = handle();
+  SCROLLINFO info{sizeof(info), SIF_ALL};
+  GetScrollInfo(hwnd, SB_CTL, &info);
+  const int page = std::max(static_cast<int>(info.nPage), 1);
+  const int last = info.nMax - std::max(static_cast<int>(info.nPage) - 1, 0);
+  int position = info.nPos;
+  const int code = LOWORD(m.wparam);
+  switch (code) {
+    case SB_LINEUP: position -= 1; break;
+    case SB_LINEDOWN: position += 1; break;
+    case SB_PAGEUP: position -= page; break;
+    case SB_PAGEDOWN: position += page; break;
+    case SB_TOP: position = info.nMin; break;
+    case SB_BOTTOM: position = last; break;
+    // The 32-bit track position, not the message's 16-bit one.
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION: position = info.nTrackPos; break;
+    default: break;
+  }
+  position = std::clamp(position, info.nMin, std::max(last, info.nMin));
+  if (position != info.nPos) SetScrollPos(hwnd, SB_CTL, position, TRUE);
+  if (OnScroll) OnScroll(code);
+  return 0;
+}
+
+bool ToolBar::set_property(std::string_view name, bool value) {
+  DWORD bit = 0;
+  if (name == "Flat") {
+    flat = value;
+    bit = TBSTYLE_FLAT;
+  } else if (name == "Transparent") {
+    transparent = value;
+    bit = TBSTYLE_TRANSPARENT;
+  } else {
+    return false;
+  }
+  if (handle_allocated()) {
+    const LRESULT style = SendMessageW(handle(), TB_GETSTYLE, 0, 0);
+    SendMessageW(handle(), TB_SETSTYLE, 0, value ? (style | bit) : (style & ~static_cast<LRESULT>(bit)));
+    invalidate();
+  }
+  return true;
+}
+
+CreateParams ToolBar::create_params() {
+  CreateParams p;
+  p.class_name = TOOLBARCLASSNAMEW;
+  p.style |= CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER | TBSTYLE_LIST;
+  if (flat) p.style |= TBSTYLE_FLAT;
+  if (transparent) p.style |= TBSTYLE_TRANSPARENT;
+  return p;
+}
+
+void ToolBar::created() {
+  SendMessageW(handle(), TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+  SendMessageW(handle(), TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
+  std::vector<std::wstring> captions = std::move(captions_);
+  captions_.clear();
+  for (const std::wstring& caption : captions) add_button(narrow(caption));
+}
+
+void ToolBar::add_button(const std::string& caption) {
+  captions_.push_back(widen(caption));
+  if (!handle_allocated()) return;
+  TBBUTTON button{};
+  button.iBitmap = I_IMAGENONE;
+  button.idCommand = static_cast<int>(captions_.size());
+  button.fsState = TBSTATE_ENABLED;
+  button.fsStyle = BTNS_BUTTON | BTNS_AUTOSIZE | BTNS_SHOWTEXT;
+  button.iString = reinterpret_cast<INT_PTR>(captions_.back().c_str());
+  SendMessageW(handle(), TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
+}
+
+int ToolBar::button_count() {
+  return handle_allocated() ? static_cast<int>(SendMessageW(handle(), TB_BUTTONCOUNT, 0, 0)) : 0;
+}
+
+LRESULT ToolBar::default_handler(Message& m) {
+  if (m.msg == kReflectNotify) {
+    auto* draw = reinterpret_cast<NMTBCUSTOMDRAW*>(m.lparam);
+    if (draw->nmcd.hdr.code == NM_CUSTOMDRAW && OnCustomDrawButton) {
+      if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+      if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+        const COLORREF before = GetTextColor(draw->nmcd.hdc);
+        OnCustomDrawButton(*this, draw->nmcd.hdc, draw->nmcd.rc, draw->nmcd.uItemState);
+        const COLORREF after = GetTextColor(draw->nmcd.hdc);
+        if (after != before) draw->clrText = after;
+        return CDRF_DODEFAULT;
+      }
+    }
     return 0;
   }
   return WinControl::default_handler(m);

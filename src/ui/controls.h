@@ -118,6 +118,22 @@ class Image : public GraphicControl {
   void paint_self(HDC dc, const RECT& area) override;
 };
 
+// A picture beside a button's caption: `count` images of equal width side
+// by side (with four: normal, disabled, pressed, down), placed by `layout`
+// with `margin` from the edge and `spacing` to the caption; -1 centres.
+enum class GlyphLayout { left, right, top, bottom };
+struct Glyph {
+  Bitmap picture;
+  int count = 1;
+  GlyphLayout layout = GlyphLayout::left;
+  int margin = -1;
+  int spacing = 4;
+};
+
+// Draws the first of the glyph's images at x, y, its top-left pixel's colour
+// left out.
+void draw_glyph(HDC dc, int x, int y, const Glyph& glyph);
+
 class SpeedButton : public GraphicControl {
  public:
   SpeedButton(Component* owner, std::string name) : GraphicControl(owner, std::move(name)) {}
@@ -127,9 +143,14 @@ class SpeedButton : public GraphicControl {
   std::string caption;
   bool flat = false;
   bool transparent = false;
+  bool enabled = true;
+  // A button of a group that stays pressed.
+  bool down = false;
+  Glyph glyph;
 
  protected:
   void paint_self(HDC dc, const RECT& area) override;
+  LRESULT default_handler(Message& message) override;
 };
 
 class Button : public WinControl {
@@ -139,10 +160,67 @@ class Button : public WinControl {
   bool is(Kind kind) const override { return kind == Kind::button || WinControl::is(kind); }
   std::string caption;
   std::function<void()> OnClick;
+  // What a completed press does: runs OnClick.
+  void click();
 
  protected:
   CreateParams create_params() override;
   LRESULT default_handler(Message& message) override;
+};
+
+// A push button with a glyph beside its caption, painted by itself.
+class BitBtn : public Button {
+ public:
+  using Button::Button;
+  const char* class_name() const override { return "TBitBtn"; }
+  bool is(Kind kind) const override { return kind == Kind::bit_button || Button::is(kind); }
+  Glyph glyph;
+
+ protected:
+  CreateParams create_params() override;
+  LRESULT default_handler(Message& message) override;
+};
+
+// A stand-alone scroll bar control; it moves its own position as it is
+// scrolled and then runs OnScroll.
+class ScrollBar : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TScrollBar"; }
+  bool is(Kind kind) const override { return kind == Kind::scroll_bar || WinControl::is(kind); }
+  bool vertical = false;
+  void set_params(int min, int max, int page, int position);
+  int position();
+  std::function<void(int code)> OnScroll;
+
+ protected:
+  CreateParams create_params() override;
+  LRESULT default_handler(Message& message) override;
+};
+
+// A tool bar of text buttons. OnCustomDrawButton runs before each button is
+// drawn, with the bar's DC, the button's rectangle and its custom-draw state
+// (CDIS_ flags); the text colour it leaves in the DC is the caption's, and
+// the bar's own drawing follows.
+class ToolBar : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TToolBar"; }
+  bool is(Kind kind) const override { return kind == Kind::tool_bar || WinControl::is(kind); }
+  bool set_property(std::string_view name, bool value) override;
+  bool flat = false;
+  bool transparent = false;
+  void add_button(const std::string& caption);
+  int button_count();
+  std::function<void(ToolBar&, HDC, const RECT&, unsigned state)> OnCustomDrawButton;
+
+ protected:
+  CreateParams create_params() override;
+  void created() override;
+  LRESULT default_handler(Message& message) override;
+
+ private:
+  std::vector<std::wstring> captions_;
 };
 
 class Memo : public WinControl {

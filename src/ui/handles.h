@@ -102,19 +102,27 @@ class window_view {
 // A DC obtained with GetDC, released to the window it came from.
 class dc_scope {
  public:
-  explicit dc_scope(HWND hwnd) noexcept : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
+  explicit dc_scope(HWND hwnd) noexcept : hwnd_(hwnd), dc_(GetDC(hwnd)) {
+    if (dc_) ++live_;
+  }
   ~dc_scope() {
-    if (dc_) ReleaseDC(hwnd_, dc_);
+    if (dc_) {
+      ReleaseDC(hwnd_, dc_);
+      --live_;
+    }
   }
   dc_scope(const dc_scope&) = delete;
   dc_scope& operator=(const dc_scope&) = delete;
 
   HDC get() const noexcept { return dc_; }
   explicit operator bool() const noexcept { return dc_ != nullptr; }
+  // DCs taken through here and not yet released, for leak tests.
+  static int live_count() noexcept { return live_.load(); }
 
  private:
   HWND hwnd_;
   HDC dc_;
+  static inline std::atomic<int> live_{0};
 };
 
 }  // namespace ui

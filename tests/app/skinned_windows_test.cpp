@@ -3,26 +3,20 @@
 // activated, the About window opened and closed many times, and the skin
 // switched off and on again while the windows are open.
 #include <windows.h>
-#include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
-#include <vector>
 
-#include "app/about_form.h"
-#include "app/no_drives.h"
-#include "app/main_form.h"
-#include "skin/frame/form_skin.h"
-#include "skin/manager/skin_manager.h"
-#include "skin/paint/paint_win.h"
+#include "app/skinned_program.h"
+#include "skin/handle_counts.h"
 #include "ui/handles.h"
-#include "ui/message_pump.h"
 #include "ui/window_sizes.h"
 
 namespace {
 
 using clip::test::client_size;
+using clip::test::HandleCounts;
+using clip::test::skinned;
 
 using clip::skin::TFormSkin;
 using clip::skin::TSkinManager;
@@ -31,8 +25,6 @@ using clip::test::NoDrives;
 
 using clip::test::pump;
 using clip::test::pump_until;
-
-bool skinned(HWND hwnd) { return SendMessageW(hwnd, clip::skin::kSkinQueryMessage, 0, 0) == 1; }
 
 // What a standard frame looks like from outside, to compare before and after.
 struct Look {
@@ -67,91 +59,13 @@ void expect_same_look(const Look& now, const Look& before, const char* window) {
   EXPECT_EQ(now.region, before.region) << window << ": the window region";
 }
 
-struct HandleCounts {
-  int bitmaps = ui::gdi_object<HBITMAP>::live_count();
-  int regions = ui::gdi_object<HRGN>::live_count();
-  int brushes = ui::gdi_object<HBRUSH>::live_count();
-  int fonts = ui::gdi_object<HFONT>::live_count();
-  int windows = ui::unique_hwnd::live_count();
-  int thread_windows = count_thread_windows();
 
-  static int count_thread_windows() {
-    int n = 0;
-    EnumThreadWindows(
-        GetCurrentThreadId(), [](HWND, LPARAM p) { return ++*reinterpret_cast<int*>(p), TRUE; },
-        reinterpret_cast<LPARAM>(&n));
-    return n;
-  }
-  void expect_equal(const HandleCounts& start) const {
-    EXPECT_EQ(bitmaps, start.bitmaps) << "bitmaps";
-    EXPECT_EQ(regions, start.regions) << "regions";
-    EXPECT_EQ(brushes, start.brushes) << "brushes";
-    EXPECT_EQ(fonts, start.fonts) << "fonts";
-    EXPECT_EQ(windows, start.windows) << "owned windows";
-    EXPECT_EQ(thread_windows, start.thread_windows) << "the thread's top-level windows";
-  }
-};
-
-// The program's start-up: both forms, the factory, the main window's skin
-// data enrolled, the main window shown and skinned on its activation.
-class SkinnedProgram : public testing::Test {
+class SkinnedProgram : public clip::test::SkinnedProgram {
  protected:
-  static void SetUpTestSuite() {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
-    clip::skin::paint::start_painting();
-  }
-  static void TearDownTestSuite() { clip::skin::paint::stop_painting(); }
-
-  void SetUp() override {
-    main_ = root_.make<app::TForm1>(std::make_unique<NoDrives>());
-    ASSERT_TRUE(main_->create());
-    ASSERT_FALSE(main_->SkinData1.not_ready()) << "the program's skin loads from its resources";
-    about_ = root_.make<app::TForm2>();
-    about_->owner_window = main_->handle();
-    ASSERT_TRUE(about_->create());
+  void before_skinning() override {
     main_look_ = Look::of(main_->handle());
     main_colour_ = main_->color_value();
-    TSkinManager::create().set_window_skin_factory(clip::skin::attach_form_skin);
-    clip::skin::Loaded(main_->SkinData1, main_);
-    main_->show();
-    SetForegroundWindow(main_->handle());
-    SetActiveWindow(main_->handle());
-    ASSERT_TRUE(pump_until([&] { return skinned(main_->handle()); })) << "the main window is skinned when activated";
-    pump_until([] { return false; }, 100);
   }
-  void TearDown() override {
-    TSkinManager::destroy();
-    pump();
-  }
-
-  // Opens the About window modally and, once it is shown, runs check and
-  // presses its close button, as the program's 关于 command does. A backup
-  // timer closes it if the check never ran.
-  void open_and_close_about(const std::function<void()>& check) {
-    static SkinnedProgram* self;
-    static const std::function<void()>* checker;
-    static bool checked;
-    self = this;
-    checker = &check;
-    checked = false;
-    const UINT_PTR poll = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) {
-      HWND about = self->about_->handle();
-      if (checked || !self->about_->modal() || !IsWindowVisible(about) || !skinned(about)) return;
-      checked = true;
-      (*checker)();
-      self->about_->SpeedButton1Click();
-    });
-    const UINT_PTR backup = SetTimer(nullptr, 0, 3000, [](HWND, UINT, UINT_PTR, DWORD) { self->about_->close(); });
-    about_->show_modal();
-    KillTimer(nullptr, poll);
-    KillTimer(nullptr, backup);
-    EXPECT_TRUE(checked) << "the About window was shown skinned and closed by its button";
-  }
-
-  ui::Component root_{nullptr, "root"};
-  app::TForm1* main_ = nullptr;
-  app::TForm2* about_ = nullptr;
   Look main_look_;
   unsigned main_colour_ = 0;
 };

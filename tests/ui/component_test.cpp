@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,59 @@ TEST(Component, ClassNamesAndKindQueriesIncludeBases) {
   EXPECT_TRUE(button->flat);
   EXPECT_FALSE(list->set_property("Flat", true));
   EXPECT_FALSE(button->set_property("NoSuch", true));
+}
+
+TEST(Control, WindowlessChildrenHearTheMouseEnterAndLeaveAndLeaveTheirParentWhenDestroyed) {
+  ui::Component root(nullptr, "root");
+  auto* form = root.make<Host>("F");
+  form->client_width = 200;
+  form->client_height = 100;
+  ASSERT_TRUE(form->create());
+  auto owner = std::make_unique<ui::Component>(nullptr, "owner");
+  auto* button = owner->make<ui::SpeedButton>("B");
+  button->set_bounds(10, 10, 50, 20);
+  button->set_parent(form);
+  std::vector<UINT> heard;
+  for (UINT msg : {ui::kMouseEnter, ui::kMouseLeave})
+    button->on(msg, [&heard](ui::Message& m) -> std::optional<LRESULT> {
+      heard.push_back(m.msg);
+      return std::nullopt;
+    });
+  bool told = false;
+  button->add_destroy_listener(&told, [&told] { told = true; });
+  SendMessageW(form->handle(), WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
+  SendMessageW(form->handle(), WM_MOUSEMOVE, 0, MAKELPARAM(25, 22));
+  SendMessageW(form->handle(), WM_MOUSEMOVE, 0, MAKELPARAM(150, 80));
+  SendMessageW(form->handle(), WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
+  SendMessageW(form->handle(), WM_MOUSELEAVE, 0, 0);
+  EXPECT_EQ(heard, (std::vector<UINT>{ui::kMouseEnter, ui::kMouseLeave, ui::kMouseEnter, ui::kMouseLeave}));
+  owner.reset();
+  EXPECT_TRUE(told) << "whoever holds on to the control hears that it goes";
+  EXPECT_TRUE(form->children().empty());
+  // The mouse and the painting no longer reach the destroyed control.
+  SendMessageW(form->handle(), WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
+  SendMessageW(form->handle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+  RedrawWindow(form->handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+TEST(Control, WindowDestroyedWithItsParentPassesItsLastMessageThroughTheHandlerChain) {
+  ui::Component root(nullptr, "root");
+  auto* form = root.make<Host>("F");
+  form->client_width = 200;
+  form->client_height = 100;
+  ASSERT_TRUE(form->create());
+  auto* button = root.make<ui::Button>("B");
+  button->set_parent(form);
+  HWND hwnd = button->handle();
+  ASSERT_TRUE(hwnd);
+  bool last = false;
+  button->on(WM_NCDESTROY, [&last](ui::Message&) -> std::optional<LRESULT> {
+    last = true;
+    return std::nullopt;
+  });
+  DestroyWindow(form->handle());
+  EXPECT_TRUE(last);
+  EXPECT_FALSE(button->handle_allocated()) << "the wrapper forgot the handle";
 }
 
 TEST(Control, ColourSwapsAndRestores) {

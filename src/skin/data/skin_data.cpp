@@ -122,13 +122,13 @@ void TSkinData::apply_main_window_settings() {
   MenuUpdate = true;
 }
 
-std::string TSkinData::skin3rd_kind(std::string_view class_name) const {
+std::optional<std::string> TSkinData::skin3rd_kind(std::string_view class_name) const {
   std::string prefix = ascii_lower(class_name) + "=";
   for (const std::string& line : Skin3rd) {
     const std::string lower = ascii_lower(line);
     if (lower.compare(0, prefix.size(), prefix) == 0) return lower.substr(lower.find('=') + 1, 50);
   }
-  return {};
+  return std::nullopt;
 }
 
 bool TSkinData::read_skin_stream_property(std::span<const uint8_t> property) {

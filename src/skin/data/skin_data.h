@@ -15,7 +15,14 @@
 #include "skin/data/elements.h"
 #include "skin/data/skin_loader.h"
 
+namespace ui {
+class Control;
+}
+
 namespace clip::skin {
+
+class CompanionHost;
+class TSkinControl;
 
 enum TSkinControlType : unsigned {
   xcMainMenu, xcPopupMenu, xcToolbar, xcControlbar, xcCombo, xcCheckBox, xcRadioButton, xcProgress,
@@ -63,10 +70,10 @@ class TSkinData {
   // A status text for the designer only; at run time it always reads "(none)".
   std::string SkinStore() const { return "(none)"; }
 
-  // The kind a class name maps to through Skin3rd ("" when none): the first
-  // line starting with the lower-cased name and "=", text after the first
-  // "=" (at most 50 characters), in lower case.
-  std::string skin3rd_kind(std::string_view class_name) const;
+  // The kind a class name maps to through Skin3rd (nullopt when no line names
+  // it): the first line starting with the lower-cased name and "=", text
+  // after the first "=" (at most 50 characters), in lower case.
+  std::optional<std::string> skin3rd_kind(std::string_view class_name) const;
 
   // The SkinStream property: a 32-bit little-endian count, then that many
   // bytes of skin stream. Reading a non-empty one loads the skin at once.
@@ -88,6 +95,16 @@ class TSkinData {
   // Asked for each top-level window before it is skinned, with the window's
   // class name; clearing do_skin leaves the window standard.
   std::function<void(TSkinData& sender, std::string_view class_name, bool& do_skin)> OnFormSkin;
+  // Asked for each control a window skin visits, before the built-in
+  // companion is chosen: sender is the window skin's companion list,
+  // container the form or panel being walked, class_name the control's class
+  // name upper-cased. A handler that sets `skinned` to a companion makes it
+  // the control's; one not yet listed is attached with its own keep-colour
+  // flag and owned by the list from then on. Left null, the built-in rules
+  // decide.
+  std::function<void(CompanionHost& sender, TSkinData& data, ui::Control* container, ui::Control& control,
+                     std::string_view class_name, TSkinControl*& skinned)>
+      OnSkinControl;
   // Fired after each deferred activate, deactivate or refresh.
   std::function<void(TSkinData& sender)> OnSkinChanged;
   void NotifySkinChanged() {

@@ -2,12 +2,24 @@
 
 #include <climits>
 
+#include "skin/paint/paint_win.h"
+
 namespace clip::skin {
 
 int DrawSkinText(HDC dc, std::wstring_view text, const RECT& rect, UINT format) {
   RECT copy = rect;
   const int length = text.size() > size_t(INT_MAX) ? INT_MAX : int(text.size());
   return DrawTextW(dc, text.data(), length, &copy, format);
+}
+
+ui::gdi_object<HBITMAP> bitmap_from_pixels(const Pixels24& pixels) {
+  if (pixels.empty()) return {};
+  uint32_t* out = nullptr;
+  ui::gdi_object<HBITMAP> bitmap = paint::create_dib(pixels.width, pixels.height, &out);
+  if (!bitmap || !out) return {};
+  for (int y = 0; y < pixels.height; ++y)
+    for (int x = 0; x < pixels.width; ++x) out[size_t(y) * size_t(pixels.width) + size_t(x)] = pixels.rgb(x, y);
+  return bitmap;
 }
 
 bool load_skin_stream_resource(TSkinData& data, HMODULE module) {

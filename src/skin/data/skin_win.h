@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "skin/data/skin_data.h"
+#include "ui/handles.h"
 
 namespace clip::skin {
 
@@ -14,6 +15,9 @@ namespace clip::skin {
 // rectangle never changes (a DT_CALCRECT call gets nothing back); returns
 // what DrawTextW returns.
 int DrawSkinText(HDC dc, std::wstring_view text, const RECT& rect, UINT format);
+
+// A skin bitmap as a top-down 32-bit DIB section; empty for an empty one.
+ui::gdi_object<HBITMAP> bitmap_from_pixels(const Pixels24& pixels);
 
 // Reads the "SKINSTREAM" RCDATA resource (a 32-bit count, then the skin
 // stream) into data and loads it. False when the resource is missing or the

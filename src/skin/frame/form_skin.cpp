@@ -83,6 +83,7 @@ TFormSkin::TFormSkin(HWND hwnd, ui::Form* owner) : hwnd_(hwnd), form_(owner) {
 
 TFormSkin::~TFormSkin() {
   if (attached_ && state_ != finished && IsWindow(hwnd_)) UnskinWindow();
+  companions_.reset();
   buttons_.clear();
   hot_ = nullptr;
 }
@@ -158,6 +159,12 @@ bool TFormSkin::AttachToWindow(TSkinData& data) {
       SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TFormSkin::FrameWindowProc)));
   SetPropW(hwnd_, kSavedProcProp, reinterpret_cast<HANDLE>(saved_proc_));
   attached_ = true;
+  // The controls' companions: a form's components, or a dialog's child windows.
+  companions_ = std::make_unique<CompanionHost>(hwnd_, data, this, form_);
+  if (form_)
+    companions_->SkinChildren(*form_);
+  else
+    companions_->SkinChildWindows();
   InvalidateRect(hwnd_, nullptr, TRUE);
   return true;
 }
@@ -434,6 +441,7 @@ LRESULT TFormSkin::stage3(UINT msg, WPARAM wparam, LPARAM lparam) {
       // Whatever was hot or pressed belonged to the pointer of the other
       // activation state (a modal window opened from a menu-bar item, say).
       release_hot_object();
+      if (!active_ && !form_ && companions_) companions_->release_hot_button();
       PaintFrame();
       return 1;
     case WM_CAPTURECHANGED:
@@ -663,6 +671,7 @@ void TFormSkin::restore_procedures() {
 }
 
 void TFormSkin::release() {
+  companions_.reset();
   SkinPopupMenus(false);
   system_popup_.reset();
   hot_ = nullptr;
@@ -683,6 +692,7 @@ void TFormSkin::UnskinWindow() {
     restore_procedures();
     return;
   }
+  companions_.reset();
   system_popup_.reset();
   start_timer(false);
   hot_ = nullptr;
@@ -735,6 +745,7 @@ void TFormSkin::restore_frame() {
 
 void TFormSkin::reload() {
   if (!data_ || data_->not_ready() || !attached_) return;
+  if (companions_) companions_->reload();
   const bool can_frame = data_->SkinControls.has(xcMainMenu) && skin_can_frame(data_->elements());
   if (frame_skinning_ && !can_frame) {
     // The skin lost what a frame is made of: back to the standard frame.

@@ -26,6 +26,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "skin/controls/skin_control.h"
 #include "skin/frame/frame_geometry.h"
 #include "skin/frame/menu_bar.h"
 #include "skin/frame/nc_object.h"
@@ -171,6 +172,9 @@ class TFormSkin final : public detail::FrameHostSide, public detail::WindowSkinS
   bool hover_timer_running() const noexcept { return timer_running_; }
   int rightmost_left_edge() const noexcept { return rightmost_; }
   TMenuBarSkin* menu_bar() const noexcept { return menu_bar_.get(); }
+  // The companions of the window's controls; null before attaching and
+  // after the skin let go of the window.
+  CompanionHost* companions() const noexcept { return companions_.get(); }
 
  protected:
   TSkinData& frame_skin_data() const override { return *data_; }
@@ -286,6 +290,7 @@ class TFormSkin final : public detail::FrameHostSide, public detail::WindowSkinS
 
   std::vector<std::unique_ptr<TWinSysButton>> buttons_;
   std::unique_ptr<TMenuBarSkin> menu_bar_;
+  std::unique_ptr<CompanionHost> companions_;
   TNCObject* hot_ = nullptr;
   unique_menu system_popup_;
   MenuTracker tracker_;

@@ -15,8 +15,6 @@ using paint::memory_dc;
 using paint::to_colorref;
 using paint::window_dc;
 
-paint::Margins margins_of(const TDataSkinObject& e) { return {e.LeftWidth, e.TopHeight, e.RightWidth, e.BottomHeight}; }
-
 // Makes `bitmap` at least width x height (exactly that size when it changes).
 bool ensure_bitmap(ui::gdi_object<HBITMAP>& bitmap, SIZE& size, int width, int height) {
   if (bitmap && size.cx == width && size.cy == height) return true;

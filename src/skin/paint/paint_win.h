@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -28,6 +29,7 @@ class memory_dc {
  public:
   explicit memory_dc(HBITMAP bitmap) : dc_(CreateCompatibleDC(nullptr)) {
     if (dc_) {
+      ++live_;
       previous_ = SelectObject(dc_, bitmap);
       SetStretchBltMode(dc_, COLORONCOLOR);
     }
@@ -36,32 +38,44 @@ class memory_dc {
     if (dc_) {
       SelectObject(dc_, previous_);
       DeleteDC(dc_);
+      --live_;
     }
   }
   memory_dc(const memory_dc&) = delete;
   memory_dc& operator=(const memory_dc&) = delete;
   HDC get() const { return dc_; }
   explicit operator bool() const { return dc_ != nullptr; }
+  // Memory DCs made here and not yet deleted, for leak tests.
+  static int live_count() noexcept { return live_.load(); }
 
  private:
   HDC dc_;
   HGDIOBJ previous_ = nullptr;
+  static inline std::atomic<int> live_{0};
 };
 
 // The DC of a whole window (non-client area included), released to it.
 class window_dc {
  public:
-  explicit window_dc(HWND hwnd) : hwnd_(hwnd), dc_(GetWindowDC(hwnd)) {}
+  explicit window_dc(HWND hwnd) : hwnd_(hwnd), dc_(GetWindowDC(hwnd)) {
+    if (dc_) ++live_;
+  }
   ~window_dc() {
-    if (dc_) ReleaseDC(hwnd_, dc_);
+    if (dc_) {
+      ReleaseDC(hwnd_, dc_);
+      --live_;
+    }
   }
   window_dc(const window_dc&) = delete;
   window_dc& operator=(const window_dc&) = delete;
   HDC get() const { return dc_; }
+  // Window DCs taken here and not yet released, for leak tests.
+  static int live_count() noexcept { return live_.load(); }
 
  private:
   HWND hwnd_;
   HDC dc_;
+  static inline std::atomic<int> live_{0};
 };
 
 // The process-wide work bitmap. Starts and stops are counted: the first start

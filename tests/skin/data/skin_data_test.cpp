@@ -43,10 +43,10 @@ TEST(TSkinData, Skin3rdMatchesWholeClassNamesInLowerCase) {
   TSkinData d;
   EXPECT_EQ(d.skin3rd_kind("tdbcheckboxeh"), "checkbox");
   EXPECT_EQ(d.skin3rd_kind("TRzButton"), "button");
-  EXPECT_EQ(d.skin3rd_kind("TRzButt"), "");  // a prefix of a class name is not a match
-  EXPECT_EQ(d.skin3rd_kind("TButton"), "");
+  EXPECT_EQ(d.skin3rd_kind("TRzButt"), std::nullopt);  // a prefix of a class name is not a match
+  EXPECT_EQ(d.skin3rd_kind("TButton"), std::nullopt);
   d.Skin3rd = {"TMine=" + std::string(60, 'X')};
-  EXPECT_EQ(d.skin3rd_kind("TMine").size(), 50u);
+  EXPECT_EQ(d.skin3rd_kind("TMine")->size(), 50u);
 }
 
 TEST(TSkinData, SkinStreamPropertyCarriesItsCountAndLoadsAtOnce) {

@@ -5,12 +5,7 @@
 // garbage pointers and crashes instead of working by chance.
 #include <windows.h>
 #include <commctrl.h>
-#include <malloc.h>
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <cstring>
-#include <new>
 
 #include "skin/data/skin_win.h"
 #include "skin/frame/form_skin.h"
@@ -19,13 +14,6 @@
 #include "skin/paint/paint_win.h"
 #include "ui/controls.h"
 #include "ui/message_pump.h"
-
-void operator delete(void* p) noexcept {
-  if (!p) return;
-  std::memset(p, 0xDD, _msize(p));
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept { ::operator delete(p); }
 
 namespace clip::skin {
 namespace {

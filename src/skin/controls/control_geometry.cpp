@@ -1,0 +1,214 @@
+#include "skin/controls/control_geometry.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace clip::skin {
+namespace {
+
+// a * b / c in 64 bits, rounded half away from zero, as the platform's MulDiv
+// does; a divisor of 0 answers -1 as it does.
+int mul_div(int a, int b, int c) {
+  if (c == 0) return -1;
+  const int64_t product = int64_t(a) * int64_t(b);
+  const int64_t half = std::llabs(int64_t(c)) / 2;
+  const bool negative = (product < 0) != (c < 0);
+  const int64_t magnitude = (std::llabs(product) + half) / std::llabs(int64_t(c));
+  return int(negative ? -magnitude : magnitude);
+}
+
+bool measure(int bar_length, int arrow, const ScrollState& s, int min_size, int system_thumb, int extra,
+             Thumb& thumb) {
+  const int track = bar_length - 2 * arrow;
+  const int range = s.max - s.min;
+  // The window bars stop at an empty range; a control counts one position
+  // more and stops only below that.
+  if (range + extra <= 0) return false;
+  const int divisor = range + extra;
+  int size = s.page != 0 ? std::max(mul_div(s.page, track, divisor), min_size) : system_thumb;
+  size = std::min(size, track);
+  int offset = 0;
+  if (s.page == divisor) {
+    size -= 1;
+  } else {
+    offset = std::max(mul_div(s.pos - s.min, track - size, divisor - s.page), 0);
+  }
+  offset = std::min(offset, track - size);
+  thumb = {track, size, offset};
+  return true;
+}
+
+}  // namespace
+
+int minimum_thumb(int arrow, uint32_t windows_version) { return (windows_version & 0x80000000u) ? arrow / 2 : 8; }
+
+bool measure_thumb(int bar_length, int arrow, const ScrollState& s, int min_size, int system_thumb, Thumb& thumb) {
+  return measure(bar_length, arrow, s, min_size, system_thumb, 0, thumb);
+}
+
+bool measure_control_thumb(int bar_length, int arrow, const ScrollState& s, int min_size, int system_thumb,
+                           Thumb& thumb) {
+  return measure(bar_length, arrow, s, min_size, system_thumb, 1, thumb);
+}
+
+ScrollPart part_at(int p, int arrow, const Thumb& t) {
+  if (p < arrow) return ScrollPart::line_up;
+  if (p < arrow + t.offset) return ScrollPart::page_up;
+  if (p < arrow + t.offset + t.size) return ScrollPart::thumb;
+  if (p < arrow + t.track) return ScrollPart::page_down;
+  if (p < 2 * arrow + t.track) return ScrollPart::line_down;
+  return ScrollPart::none;
+}
+
+DragStep drag_thumb(int start_offset, int movement, const Thumb& t, const ScrollState& s) {
+  const int range = s.max - s.min;
+  int offset = std::max(start_offset + movement, 0);
+  int position = s.min;
+  if (s.page != 0) {
+    offset = std::min(offset, t.track);
+    if (t.track > 0) position = mul_div(offset, range, t.track) + s.min;
+    if (position >= s.max - s.page) position = s.max - s.page + 1;
+  } else {
+    offset = std::min(offset, t.track - t.size);
+    if (t.track - t.size > 0) position = mul_div(offset, range, t.track - t.size) + s.min;
+    position = std::min(position, s.max);
+  }
+  position = std::max(position, s.min);
+  // The position may run on to the end of the track, but the thumb is never
+  // drawn over the far arrow.
+  offset = std::max(std::min(offset, t.track - t.size), 0);
+  return {offset, position};
+}
+
+ScrollBarRects scroll_bar_rects(int w, int h, int client_width, int client_height, int t, bool horz, bool vert,
+                                bool left) {
+  ScrollBarRects r;
+  if (!horz && !vert) return r;
+  const int e = vert ? (w - client_width - t) / 2 : (h - client_height - t) / 2;
+  if (horz && !vert) {
+    r.horz = {e, h - e - t, w - e, h - e};
+  } else if (vert && !horz) {
+    r.vert = left ? Rect{e, e, e + t, h - e} : Rect{w - e - t, e, w - e, h - e};
+  } else if (!left) {
+    r.horz = {e, h - e - t, w - e - t, h - e};
+    r.vert = {w - e - t, e, w - e, h - e - t};
+    r.corner = {w - e - t, h - e - t, w - e, h - e};
+  } else {
+    r.horz = {e + t, h - e - t, w - e, h - e};
+    r.vert = {e, e, e + t, h - e - t};
+    r.corner = {e, h - e - t, e + t, h - e};
+  }
+  return r;
+}
+
+BarPieces bar_pieces(int length, int across, bool vertical, int arrow, const Thumb& thumb) {
+  // Built along x, then turned for a vertical bar.
+  auto along = [&](int from, int to) { return vertical ? Rect{0, from, across, to} : Rect{from, 0, to, across}; };
+  BarPieces p;
+  p.track = along(arrow, length - arrow);
+  const int a = length < 2 * arrow ? length / 2 : arrow;
+  p.first = along(0, a);
+  p.second = along(length - a, length);
+  if (thumb.size > 0 && thumb.track >= thumb.size)
+    p.thumb = along(arrow + thumb.offset, arrow + thumb.offset + thumb.size);
+  return p;
+}
+
+Face push_button_face(bool pressed, bool hot, bool focused, bool enabled) {
+  if (!enabled) return Face::disabled;
+  if (pressed) return Face::pressed;
+  return focused || hot ? Face::hot : Face::normal;
+}
+
+Face bit_button_face(bool pressed, bool hot, bool focused, bool enabled) {
+  Face face = focused ? Face::hot : Face::normal;
+  if (pressed)
+    face = Face::pressed;
+  else if (hot)
+    face = Face::hot;
+  return enabled ? face : Face::disabled;
+}
+
+Face speed_button_face(bool pressed, bool hot, bool enabled, bool down) {
+  if (down) return Face::pressed;
+  if (!enabled) return Face::disabled;
+  if (pressed) return Face::pressed;
+  return hot ? Face::hot : Face::normal;
+}
+
+int glyph_index(Face face) {
+  switch (face) {
+    case Face::pressed: return 3;
+    case Face::disabled: return 2;
+    case Face::normal:
+    case Face::hot: return 1;
+  }
+  return 1;
+}
+
+GlyphCaptionPlace glyph_caption_layout(int w, int h, int gw, int gh, int tw, int th, GlyphLayout layout, int margin,
+                                       int spacing) {
+  const bool sideways = layout == GlyphLayout::left || layout == GlyphLayout::right;
+  const int length = sideways ? w : h;
+  const int glyph = sideways ? gw : gh;
+  const int text = sideways ? tw : th;
+  int s = gw > 0 && tw > 0 ? spacing : 0;
+  int m = margin;
+  if (m == -1 && s == -1) {
+    m = (length - glyph - text) / 3;
+    s = m;
+  } else if (m == -1) {
+    m = (length - (s + glyph + text)) / 2;
+  } else if (s == -1) {
+    s = ((length - m - glyph) - text) / 2;
+  }
+  GlyphCaptionPlace p;
+  if (sideways) {
+    const int gy = (h - gh + 1) / 2, ty = (h - th + 1) / 2;
+    if (layout == GlyphLayout::left) {
+      p.glyph = Rect::sized(m, gy, gw, gh);
+      p.caption = Rect::sized(m + gw + s, ty, tw, th);
+      p.align = TextAlign::left;
+    } else {
+      const int gx = w - m - gw;
+      p.glyph = Rect::sized(gx, gy, gw, gh);
+      p.caption = Rect::sized(gx - s - tw, ty, tw, th);
+      p.align = TextAlign::right;
+    }
+  } else {
+    const int gx = (w - gw + 1) / 2, tx = (w - tw + 1) / 2;
+    if (layout == GlyphLayout::top) {
+      p.glyph = Rect::sized(gx, m, gw, gh);
+      p.caption = Rect::sized(tx, m + gh + s, tw, th);
+    } else {
+      const int gy = h - m - gh;
+      p.glyph = Rect::sized(gx, gy, gw, gh);
+      p.caption = Rect::sized(tx, gy - s - th, tw, th);
+    }
+    p.align = TextAlign::centre;
+  }
+  return p;
+}
+
+HeaderItemPlace header_item_layout(const Rect& item, int iw, int ih, int tw, int th, TextAlign align) {
+  const int picture = iw > 0 ? iw + 1 : 0;
+  const int block = picture + tw;
+  int x = item.left + 2;
+  if (align == TextAlign::centre) x = item.left + (item.width() - block) / 2;
+  if (align == TextAlign::right) x = item.right - 2 - block;
+  HeaderItemPlace p;
+  if (iw > 0) p.image = Rect::sized(x, item.top + (item.height() - ih) / 2, iw, ih);
+  p.text = Rect::sized(x + picture, item.top + (item.height() - th) / 2, tw, th);
+  return p;
+}
+
+std::optional<int> tool_button_frame(unsigned state) {
+  using namespace tool_state;
+  if (state & kSelected) return 1;
+  if (state & (kFocus | kHot)) return 4;
+  if (state & (kGrayed | kDisabled)) return 3;
+  if (state & kDefault) return 1;
+  return std::nullopt;
+}
+
+}  // namespace clip::skin

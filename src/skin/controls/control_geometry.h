@@ -1,0 +1,132 @@
+// The arithmetic of the control companions, kept apart from the window code
+// so that it needs no window: where the skinned scroll bars of a scrolling
+// control go, how long their thumb is and where it sits, which part of a bar
+// lies under a point, where a dragged thumb puts the position, which face a
+// button shows, where a bitmap button's glyph and caption go, where a header
+// item's picture and text go, and which frame a tool-bar button gets.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "skin/paint/geometry.h"
+
+namespace clip::skin {
+
+using paint::Rect;
+
+// The scroll information of one bar, as the platform reports it.
+struct ScrollState {
+  int min = 0, max = 0, page = 0, pos = 0, track = 0;
+};
+
+// The measured thumb of one bar: track length (the bar less its two arrows),
+// thumb size and thumb offset from the end of the first arrow.
+struct Thumb {
+  int track = 0;
+  int size = 0;
+  int offset = 0;
+  friend constexpr bool operator==(const Thumb&, const Thumb&) = default;
+};
+
+// The thumb's least length: 8 pixels, or half an arrow on the Windows 9x
+// family (`windows_version` with its top bit set).
+int minimum_thumb(int arrow, uint32_t windows_version);
+
+// Measures the thumb of a window scroll bar `bar_length` long with arrows
+// `arrow` long. A range (max - min) of 0 or less leaves `thumb` as it was and
+// answers false. `system_thumb` is the platform's thumb length, used when
+// the bar has no page.
+bool measure_thumb(int bar_length, int arrow, const ScrollState& s, int min_size, int system_thumb, Thumb& thumb);
+// The same for a stand-alone scroll bar control, which counts its range
+// inclusively (max - min + 1 positions).
+bool measure_control_thumb(int bar_length, int arrow, const ScrollState& s, int min_size, int system_thumb,
+                           Thumb& thumb);
+
+// What a press at position p along a bar (0 at the bar's start) hits; the
+// values are the scroll request codes, the thumb 5.
+enum class ScrollPart { none = -1, line_up = 0, line_down = 1, page_up = 2, page_down = 3, thumb = 5 };
+ScrollPart part_at(int p, int arrow, const Thumb& thumb);
+
+// Where the thumb and the position go when the pointer moved `movement`
+// pixels along the bar since the drag started with the thumb at
+// `start_offset`. With a page the position stops at max - page + 1, without
+// one at max; never below min.
+struct DragStep {
+  int offset = 0;
+  int position = 0;
+  friend constexpr bool operator==(const DragStep&, const DragStep&) = default;
+};
+DragStep drag_thumb(int start_offset, int movement, const Thumb& thumb, const ScrollState& s);
+
+// The rectangles of the window scroll bars of a width x height window whose
+// client area is client_width x client_height, in window coordinates.
+// `arrow` is the bar thickness; the border is what is left around client
+// and bar, split evenly.
+struct ScrollBarRects {
+  Rect horz, vert, corner;
+  friend constexpr bool operator==(const ScrollBarRects&, const ScrollBarRects&) = default;
+};
+ScrollBarRects scroll_bar_rects(int width, int height, int client_width, int client_height, int arrow, bool horz,
+                                bool vert, bool left_scroll_bar);
+
+// The pieces of one bar composed in a work picture `length` long and
+// `across` thick (x along the bar for a horizontal one, y for a vertical one):
+// the track between the arrows, the two arrows (each half the bar when it
+// is shorter than two arrows) and the thumb, when it fits the track.
+struct BarPieces {
+  Rect track, first, second;
+  std::optional<Rect> thumb;
+};
+BarPieces bar_pieces(int length, int across, bool vertical, int arrow, const Thumb& thumb);
+
+// The faces of a skinned button; the value is the frame of the "Buttons"
+// element that shows it.
+enum class Face { normal = 1, pressed = 2, disabled = 3, hot = 4 };
+// Pressed wins over focused or hot; disabled over everything.
+Face push_button_face(bool pressed, bool hot, bool focused, bool enabled);
+// Focus shows hot, a press pressed, else the hot bit hot; disabled wins.
+Face bit_button_face(bool pressed, bool hot, bool focused, bool enabled);
+// Pressed, else hot; then disabled; a button that is down shows pressed
+// whatever else holds.
+Face speed_button_face(bool pressed, bool hot, bool enabled, bool down);
+// Which of four glyph images shows a face (from 1): normal and hot the
+// first, disabled the second, pressed the third.
+int glyph_index(Face face);
+
+// Glyph beside the caption of a bitmap or speed button.
+enum class GlyphLayout { left, right, top, bottom };
+enum class TextAlign { left, centre, right };
+struct GlyphCaptionPlace {
+  Rect glyph;    // glyph_width x glyph_height at its place
+  Rect caption;  // text_width x text_height at its place
+  TextAlign align = TextAlign::left;
+  friend constexpr bool operator==(const GlyphCaptionPlace&, const GlyphCaptionPlace&) = default;
+};
+// A margin or spacing of -1 means "as fits": the free length is shared out
+// evenly. Spacing counts only when both glyph and caption are present.
+GlyphCaptionPlace glyph_caption_layout(int width, int height, int glyph_width, int glyph_height, int text_width,
+                                       int text_height, GlyphLayout layout, int margin, int spacing);
+
+// A header item's picture and text inside the item rectangle: left aligned
+// 2 pixels in, right aligned ending 2 pixels before the edge, centred as one
+// block; the text follows the picture 1 pixel after it; both are centred
+// vertically. An image_width of 0 means no picture.
+struct HeaderItemPlace {
+  Rect image;
+  Rect text;
+  friend constexpr bool operator==(const HeaderItemPlace&, const HeaderItemPlace&) = default;
+};
+HeaderItemPlace header_item_layout(const Rect& item, int image_width, int image_height, int text_width,
+                                   int text_height, TextAlign align);
+
+// The custom-draw state bits of a tool-bar button (the values of the
+// platform's CDIS_ flags) and the frame of the "Buttons" element it is
+// painted with; nullopt paints nothing.
+namespace tool_state {
+inline constexpr unsigned kSelected = 0x01, kGrayed = 0x02, kDisabled = 0x04, kFocus = 0x10, kDefault = 0x20,
+                          kHot = 0x40;
+}
+std::optional<int> tool_button_frame(unsigned state);
+
+}  // namespace clip::skin

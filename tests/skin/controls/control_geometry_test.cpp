@@ -1,0 +1,228 @@
+#include "skin/controls/control_geometry.h"
+
+#include <gtest/gtest.h>
+
+namespace clip::skin {
+namespace {
+
+// A bar of 100 pixels with 16-pixel arrows: a track of 68.
+constexpr int kBar = 100, kArrow = 16, kSystemThumb = 16;
+
+Thumb measured(const ScrollState& s, int min_size = 8) {
+  Thumb t;
+  EXPECT_TRUE(measure_thumb(kBar, kArrow, s, min_size, kSystemThumb, t));
+  return t;
+}
+
+TEST(ThumbMeasure, PageSetsTheLengthAndPositionTheOffsetAlongTheFreeTrack) {
+  // 10 of 99 is 6.9 pixels of 68: the least thumb of 8 wins.
+  EXPECT_EQ(measured({0, 99, 10, 0}), (Thumb{68, 8, 0}));
+  // The last position puts the thumb against the far arrow.
+  EXPECT_EQ(measured({0, 99, 10, 89}), (Thumb{68, 8, 60}));
+  // Halfway: 45 x 60 / 89 = 30.3.
+  EXPECT_EQ(measured({0, 99, 10, 45}), (Thumb{68, 8, 30}));
+  // A range that does not start at 0 counts from its minimum.
+  EXPECT_EQ(measured({100, 199, 10, 145}), (Thumb{68, 8, 30}));
+  // Lengths are rounded, not cut: 5 x 68 / 40 = 8.5 gives 9.
+  EXPECT_EQ(measured({0, 40, 5, 0}).size, 9);
+  // Half an arrow is the least thumb on the old family of systems.
+  EXPECT_EQ(minimum_thumb(kArrow, 0x80000000u), 8);
+  EXPECT_EQ(minimum_thumb(20, 0x80000000u), 10);
+  EXPECT_EQ(minimum_thumb(20, 0x0A280105u), 8);
+  EXPECT_EQ(measured({0, 99, 1, 0}, 10).size, 10);
+}
+
+TEST(ThumbMeasure, EdgeRangesAndPages) {
+  // A page as large as the range: one pixel shorter than the track, at 0.
+  EXPECT_EQ(measured({0, 99, 99, 50}), (Thumb{68, 67, 0}));
+  // A page larger than the track allows is cut to the track.
+  EXPECT_EQ(measured({0, 10, 200, 0}).size, 68);
+  // Without a page the platform's thumb length is used.
+  EXPECT_EQ(measured({0, 99, 0, 99}), (Thumb{68, 16, 52}));
+  // An empty range leaves the thumb where it was.
+  Thumb kept{68, 20, 11};
+  EXPECT_FALSE(measure_thumb(kBar, kArrow, {5, 5, 0, 5}, 8, kSystemThumb, kept));
+  EXPECT_EQ(kept, (Thumb{68, 20, 11}));
+  EXPECT_FALSE(measure_thumb(kBar, kArrow, {9, 3, 0, 5}, 8, kSystemThumb, kept));
+  EXPECT_EQ(kept, (Thumb{68, 20, 11}));
+  // A position past the end never pushes the thumb over the far arrow.
+  EXPECT_EQ(measured({0, 99, 10, 500}).offset, 60);
+}
+
+TEST(ThumbMeasure, StandAloneControlsCountTheirRangeInclusively) {
+  Thumb t;
+  // 0..9 with a page of 10 shows everything: page = range + 1.
+  ASSERT_TRUE(measure_control_thumb(kBar, kArrow, {0, 9, 10, 0}, 8, kSystemThumb, t));
+  EXPECT_EQ(t, (Thumb{68, 67, 0}));
+  // 0..99, page 10: 10 x 68 / 100 = 6.8, the least thumb 8; position 90 of
+  // the 91 possible ones is the end.
+  ASSERT_TRUE(measure_control_thumb(kBar, kArrow, {0, 99, 10, 90}, 8, kSystemThumb, t));
+  EXPECT_EQ(t, (Thumb{68, 8, 60}));
+  // A one-position control (range 0) is still measured.
+  ASSERT_TRUE(measure_control_thumb(kBar, kArrow, {4, 4, 0, 4}, 8, kSystemThumb, t));
+  EXPECT_EQ(t.size, kSystemThumb);
+}
+
+TEST(ScrollBarPart, UnderAPointAlongTheBar) {
+  const Thumb t{68, 8, 20};
+  const std::pair<int, ScrollPart> cases[] = {
+      {0, ScrollPart::line_up},    {15, ScrollPart::line_up},    {16, ScrollPart::page_up},
+      {35, ScrollPart::page_up},   {36, ScrollPart::thumb},      {43, ScrollPart::thumb},
+      {44, ScrollPart::page_down}, {83, ScrollPart::page_down},  {84, ScrollPart::line_down},
+      {99, ScrollPart::line_down}, {100, ScrollPart::none},
+  };
+  for (const auto& [p, part] : cases) EXPECT_EQ(part_at(p, kArrow, t), part) << "at " << p;
+}
+
+TEST(ThumbDrag, PositionsFollowThePointerAndStopAtEitherEnd) {
+  const ScrollState paged{0, 99, 10, 30};
+  const Thumb t{68, 8, 20};
+  // With a page the offset maps over the whole track: 34 of 68 is half the range.
+  EXPECT_EQ(drag_thumb(20, 14, t, paged), (DragStep{34, 50}));
+  EXPECT_EQ(drag_thumb(20, -1000, t, paged), (DragStep{0, 0}));
+  // Past the end: max - page + 1, and the thumb drawn against the far arrow.
+  EXPECT_EQ(drag_thumb(20, 1000, t, paged), (DragStep{60, 90}));
+  // The position reaches its end while the thumb, lengthened to the least
+  // size, stays drawn against the far arrow.
+  EXPECT_EQ(drag_thumb(20, 42, t, paged), (DragStep{60, 90}));
+
+  // Without a page the offset maps over the free track, up to max.
+  const ScrollState unpaged{10, 70, 0, 10};
+  const Thumb u{68, 16, 0};
+  EXPECT_EQ(drag_thumb(0, 26, u, unpaged), (DragStep{26, 40}));
+  EXPECT_EQ(drag_thumb(0, 500, u, unpaged), (DragStep{52, 70}));
+  EXPECT_EQ(drag_thumb(0, -5, u, unpaged), (DragStep{0, 10}));
+  // A thumb that fills the track leaves nothing to map: the minimum.
+  EXPECT_EQ(drag_thumb(0, 30, Thumb{68, 68, 0}, unpaged).position, 10);
+}
+
+TEST(ScrollBarLayout, BarsAndCornerOnEitherSide) {
+  // 200 x 150 with a 2-pixel edge and 16-pixel bars: client 180 x 130.
+  const auto both = scroll_bar_rects(200, 150, 180, 130, 16, true, true, false);
+  EXPECT_EQ(both.horz, (Rect{2, 132, 182, 148}));
+  EXPECT_EQ(both.vert, (Rect{182, 2, 198, 132}));
+  EXPECT_EQ(both.corner, (Rect{182, 132, 198, 148}));
+  const auto left = scroll_bar_rects(200, 150, 180, 130, 16, true, true, true);
+  EXPECT_EQ(left.horz, (Rect{18, 132, 198, 148}));
+  EXPECT_EQ(left.vert, (Rect{2, 2, 18, 132}));
+  EXPECT_EQ(left.corner, (Rect{2, 132, 18, 148})) << "the corner square sits bottom left";
+  // One bar: it runs the whole side; the border comes from its own axis.
+  const auto vert = scroll_bar_rects(200, 150, 180, 146, 16, false, true, false);
+  EXPECT_EQ(vert.vert, (Rect{182, 2, 198, 148}));
+  EXPECT_TRUE(vert.horz.empty() && vert.corner.empty());
+  const auto vert_left = scroll_bar_rects(200, 150, 180, 146, 16, false, true, true);
+  EXPECT_EQ(vert_left.vert, (Rect{2, 2, 18, 148}));
+  const auto horz = scroll_bar_rects(200, 150, 196, 130, 16, true, false, false);
+  EXPECT_EQ(horz.horz, (Rect{2, 132, 198, 148}));
+  EXPECT_EQ(scroll_bar_rects(200, 150, 200, 150, 16, false, false, false), ScrollBarRects{});
+}
+
+TEST(ScrollBarLayout, PiecesOfOneBar) {
+  const BarPieces h = bar_pieces(100, 16, false, 16, Thumb{68, 8, 20});
+  EXPECT_EQ(h.first, (Rect{0, 0, 16, 16}));
+  EXPECT_EQ(h.second, (Rect{84, 0, 100, 16}));
+  EXPECT_EQ(h.track, (Rect{16, 0, 84, 16}));
+  ASSERT_TRUE(h.thumb);
+  EXPECT_EQ(*h.thumb, (Rect{36, 0, 44, 16}));
+  const BarPieces v = bar_pieces(100, 16, true, 16, Thumb{68, 8, 20});
+  EXPECT_EQ(v.second, (Rect{0, 84, 16, 100}));
+  EXPECT_EQ(*v.thumb, (Rect{0, 36, 16, 44}));
+  // Shorter than two arrows: each arrow gets half, no thumb fits.
+  const BarPieces short_bar = bar_pieces(20, 16, false, 16, Thumb{-12, 8, 0});
+  EXPECT_EQ(short_bar.first, (Rect{0, 0, 10, 16}));
+  EXPECT_EQ(short_bar.second, (Rect{10, 0, 20, 16}));
+  EXPECT_FALSE(short_bar.thumb);
+}
+
+TEST(ButtonFace, PrioritiesOfTheThreeButtonKinds) {
+  struct Case {
+    bool pressed, hot, focused, enabled;
+    Face push, bit;
+  };
+  const Case cases[] = {
+      {false, false, false, true, Face::normal, Face::normal},
+      {false, true, false, true, Face::hot, Face::hot},
+      {false, false, true, true, Face::hot, Face::hot},
+      {true, true, true, true, Face::pressed, Face::pressed},
+      {true, false, false, false, Face::disabled, Face::disabled},
+      {false, true, true, false, Face::disabled, Face::disabled},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(push_button_face(c.pressed, c.hot, c.focused, c.enabled), c.push)
+        << c.pressed << c.hot << c.focused << c.enabled;
+    EXPECT_EQ(bit_button_face(c.pressed, c.hot, c.focused, c.enabled), c.bit);
+  }
+  // A speed button that is down shows pressed, hot or disabled as it may be.
+  EXPECT_EQ(speed_button_face(false, true, true, true), Face::pressed);
+  EXPECT_EQ(speed_button_face(false, false, false, true), Face::pressed);
+  EXPECT_EQ(speed_button_face(true, true, false, false), Face::disabled);
+  EXPECT_EQ(speed_button_face(false, true, true, false), Face::hot);
+  EXPECT_EQ(int(Face::hot), 4) << "the frame of the element";
+  EXPECT_EQ(glyph_index(Face::normal), 1);
+  EXPECT_EQ(glyph_index(Face::hot), 1);
+  EXPECT_EQ(glyph_index(Face::disabled), 2);
+  EXPECT_EQ(glyph_index(Face::pressed), 3);
+}
+
+TEST(GlyphCaption, MarginsAndSpacingAsGivenOrShared) {
+  // 100 x 30, glyph 16 x 16, caption 40 x 13.
+  // Margin 4, spacing 4, glyph left: glyph at 4, caption after glyph and space.
+  auto p = glyph_caption_layout(100, 30, 16, 16, 40, 13, GlyphLayout::left, 4, 4);
+  EXPECT_EQ(p.glyph, (Rect{4, 7, 20, 23}));
+  EXPECT_EQ(p.caption, (Rect{24, 9, 64, 22}));
+  EXPECT_EQ(p.align, TextAlign::left);
+  // Both -1: the free 44 pixels in three: margin and spacing 14.
+  p = glyph_caption_layout(100, 30, 16, 16, 40, 13, GlyphLayout::left, -1, -1);
+  EXPECT_EQ(p.glyph.left, 14);
+  EXPECT_EQ(p.caption.left, 44);
+  // Margin -1, spacing 4: glyph and caption centred as a block.
+  p = glyph_caption_layout(100, 30, 16, 16, 40, 13, GlyphLayout::left, -1, 4);
+  EXPECT_EQ(p.glyph.left, 20);
+  EXPECT_EQ(p.caption.left, 40);
+  // Margin 4, spacing -1: the caption centred in what the glyph leaves.
+  p = glyph_caption_layout(100, 30, 16, 16, 40, 13, GlyphLayout::left, 4, -1);
+  EXPECT_EQ(p.caption.left, 4 + 16 + 20);
+  // Glyph right: from the right edge, caption before it, right aligned.
+  p = glyph_caption_layout(100, 30, 16, 16, 40, 13, GlyphLayout::right, 4, 4);
+  EXPECT_EQ(p.glyph, (Rect{80, 7, 96, 23}));
+  EXPECT_EQ(p.caption, (Rect{36, 9, 76, 22}));
+  EXPECT_EQ(p.align, TextAlign::right);
+  // Glyph on top and at the bottom: along y, centred across.
+  p = glyph_caption_layout(60, 50, 16, 16, 40, 13, GlyphLayout::top, 2, 3);
+  EXPECT_EQ(p.glyph, (Rect{22, 2, 38, 18}));
+  EXPECT_EQ(p.caption, (Rect{10, 21, 50, 34}));
+  EXPECT_EQ(p.align, TextAlign::centre);
+  p = glyph_caption_layout(60, 50, 16, 16, 40, 13, GlyphLayout::bottom, 2, 3);
+  EXPECT_EQ(p.glyph, (Rect{22, 32, 38, 48}));
+  EXPECT_EQ(p.caption, (Rect{10, 16, 50, 29}));
+  // No glyph: the spacing does not count.
+  p = glyph_caption_layout(100, 30, 0, 0, 40, 13, GlyphLayout::left, -1, 4);
+  EXPECT_EQ(p.caption.left, 30);
+}
+
+TEST(HeaderItem, PictureAndTextByAlignment) {
+  const Rect item{50, 0, 150, 20};
+  // Text 30 x 12 alone.
+  EXPECT_EQ(header_item_layout(item, 0, 0, 30, 12, TextAlign::left).text, (Rect{52, 4, 82, 16}));
+  EXPECT_EQ(header_item_layout(item, 0, 0, 30, 12, TextAlign::right).text, (Rect{118, 4, 148, 16}));
+  EXPECT_EQ(header_item_layout(item, 0, 0, 30, 12, TextAlign::centre).text, (Rect{85, 4, 115, 16}));
+  // With a 16 x 16 picture: the text one pixel after it, the pair centred.
+  const HeaderItemPlace p = header_item_layout(item, 16, 16, 30, 12, TextAlign::centre);
+  EXPECT_EQ(p.image, (Rect{76, 2, 92, 18}));
+  EXPECT_EQ(p.text, (Rect{93, 4, 123, 16}));
+  EXPECT_TRUE(header_item_layout(item, 0, 0, 30, 12, TextAlign::left).image.empty());
+}
+
+TEST(ToolButton, FrameFromTheCustomDrawState) {
+  using namespace tool_state;
+  EXPECT_EQ(tool_button_frame(kSelected | kHot), 1);
+  EXPECT_EQ(tool_button_frame(kHot), 4);
+  EXPECT_EQ(tool_button_frame(kFocus | kDisabled), 4);
+  EXPECT_EQ(tool_button_frame(kGrayed), 3);
+  EXPECT_EQ(tool_button_frame(kDisabled), 3);
+  EXPECT_EQ(tool_button_frame(kDefault), 1);
+  EXPECT_EQ(tool_button_frame(0), std::nullopt) << "a button in none of the states is not painted";
+}
+
+}  // namespace
+}  // namespace clip::skin
