@@ -4,10 +4,12 @@
 //   imagegen OUT [--manifest FILE] [--dense MIB] [--no-signature]
 //                [--signature-before-start] [--truncate SECTORS]
 //                [--bad-channel-char] [--marker-at-end] [--marker-at-start]
+//                [--no-parameter-sets]
 //
 // Without options OUT is the bundled sample (four channels, signature at
 // sector 8,000,130). The manifest lists every recording with the sectors of
-// its blocks, as JSON.
+// its blocks, as JSON. --no-parameter-sets makes every recording after a
+// channel's first one start mid-stream without SPS and PPS.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +32,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: imagegen OUT [--manifest FILE] [--dense MIB] [--no-signature]\n"
     "                [--signature-before-start] [--truncate SECTORS]\n"
-    "                [--bad-channel-char] [--marker-at-end] [--marker-at-start]\n";
+    "                [--bad-channel-char] [--marker-at-end] [--marker-at-start]\n"
+    "                [--no-parameter-sets]\n";
 
 std::string time_text(const ig::RecordTime& t) {
   char s[64];
@@ -47,7 +50,8 @@ void write_manifest(const std::string& path, const ig::ImageSpec& plan,
     const auto& r = p.recording;
     out << sep << "  {\"name\": \"" << ig::clip_name(r.channel, r.time) << "\", \"channel\": "
         << int{r.channel} << ", \"start\": \"" << time_text(r.time) << "\", \"header\": "
-        << (r.header ? "true" : "false") << ", \"blocks\": " << p.block_sectors.size()
+        << (r.header ? "true" : "false") << ", \"parameter_sets\": " << (r.parameter_sets ? "true" : "false")
+        << ", \"blocks\": " << p.block_sectors.size()
         << ", \"sectors\": [";
     for (std::size_t i = 0; i < p.block_sectors.size(); ++i) {
       out << (i ? ", " : "") << p.block_sectors[i];
@@ -71,7 +75,7 @@ int run(const std::vector<std::string>& args) {
   std::string out, manifest;
   int64_t dense = 0, truncate = 0;
   bool no_signature = false, early_signature = false, bad_char = false, at_end = false,
-       at_start = false;
+       at_start = false, no_parameter_sets = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> std::string {
@@ -86,12 +90,14 @@ int run(const std::vector<std::string>& args) {
     else if (a == "--bad-channel-char") bad_char = true;
     else if (a == "--marker-at-end") at_end = true;
     else if (a == "--marker-at-start") at_start = true;
+    else if (a == "--no-parameter-sets") no_parameter_sets = true;
     else if (!a.empty() && a[0] != '-' && out.empty()) out = a;
     else throw std::invalid_argument("unknown argument " + a);
   }
   if (out.empty()) throw std::invalid_argument("no output file");
 
   ig::ImageSpec plan = dense > 0 ? ig::dense_spec(dense) : ig::sample_spec();
+  if (no_parameter_sets) ig::drop_parameter_sets(plan);
   for (auto& r : plan.recordings) {
     if (no_signature) r.header = false;
     // Damage goes into the second stream block of every recording long enough.
