@@ -114,7 +114,8 @@ clip::scanner::ClipRow row_of(const ig::PlacedRecording& placed) {
   clip::scanner::ClipRow row;
   row.number = 1;
   row.name = ig::clip_name(placed.recording.channel, placed.recording.time);
-  row.channel = (placed.recording.channel < 10 ? "0" : "") + std::to_string(placed.recording.channel);
+  row.channel = std::to_string(placed.recording.channel);
+  if (row.channel.size() < 2) row.channel.insert(row.channel.begin(), '0');
   row.start = "2026-05-20 08-15-07";
   row.first_sector = placed.block_sectors.front();
   row.blocks = static_cast<int64_t>(placed.block_sectors.size());

@@ -300,6 +300,35 @@ std::optional<Rate> sps_frame_rate(const Sps& sps) {
   return Rate{num, den};
 }
 
+std::optional<Rate> parse_rate(std::string_view text) {
+  // Digits with at most one "." or one "/"; the value is kept exact.
+  auto number = [](std::string_view digits, int64_t& value) {
+    if (digits.empty() || digits.size() > 9) return false;
+    value = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return false;
+      value = value * 10 + (c - '0');
+    }
+    return true;
+  };
+  int64_t num = 0, den = 1;
+  if (const auto slash = text.find('/'); slash != std::string_view::npos) {
+    if (!number(text.substr(0, slash), num) || !number(text.substr(slash + 1), den) || den == 0) return std::nullopt;
+  } else if (const auto dot = text.find('.'); dot != std::string_view::npos) {
+    const auto whole = text.substr(0, dot), fraction = text.substr(dot + 1);
+    int64_t w = 0, f = 0;
+    if (!number(whole, w) || !number(fraction, f) || fraction.size() > 6) return std::nullopt;
+    den = 1;
+    for (std::size_t i = 0; i < fraction.size(); ++i) den *= 10;
+    num = w * den + f;
+  } else if (!number(text, num)) {
+    return std::nullopt;
+  }
+  const int64_t g = std::gcd(num, den);
+  if (g == 0 || num < den || num > 300 * den) return std::nullopt;
+  return Rate{num / g, den / g};
+}
+
 bool may_reorder(const Sps& sps) {
   if (sps.poc_type == 2 || sps.max_num_reorder_frames == 0) return false;
   // Baseline streams have no B slices.

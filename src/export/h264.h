@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace clip::video {
@@ -103,6 +104,11 @@ std::optional<SliceStart> parse_slice_start(std::span<const uint8_t> nal, const 
 // when the SPS has no timing information or gives a rate outside 1 to 300
 // frames per second.
 std::optional<Rate> sps_frame_rate(const Sps& sps);
+
+// A frame-rate setting as an operator types it: "25", "12.5", "29.97" or
+// "30000/1001"; none for anything else or a rate outside 1 to 300 frames per
+// second.
+std::optional<Rate> parse_rate(std::string_view text);
 
 // Whether the stream may show pictures in another order than it stores them.
 bool may_reorder(const Sps& sps);

@@ -26,8 +26,9 @@ struct JpegWriter {
 void jpeg_fail(j_common_ptr info) { std::longjmp(static_cast<JpegWriter*>(info->client_data)->jump, 1); }
 void jpeg_silent(j_common_ptr, int) {}
 
-// Compresses RGB rows into writer->out (malloc'd by libjpeg); false on failure.
-bool jpeg_compress(JpegWriter* writer, const unsigned char* rgb, int width, int height, int quality) {
+// Compresses RGB (or BGR) rows into writer->out (malloc'd by libjpeg); false
+// on failure.
+bool jpeg_compress(JpegWriter* writer, const unsigned char* pixels, bool bgr, int width, int height, int quality) {
   writer->info.err = jpeg_std_error(&writer->mgr);
   writer->mgr.error_exit = jpeg_fail;
   writer->mgr.emit_message = jpeg_silent;
@@ -43,12 +44,13 @@ bool jpeg_compress(JpegWriter* writer, const unsigned char* rgb, int width, int 
   writer->info.image_width = static_cast<JDIMENSION>(width);
   writer->info.image_height = static_cast<JDIMENSION>(height);
   writer->info.input_components = 3;
-  writer->info.in_color_space = JCS_RGB;
+  writer->info.in_color_space = bgr ? JCS_EXT_BGR : JCS_RGB;
   jpeg_set_defaults(&writer->info);
   jpeg_set_quality(&writer->info, quality, TRUE);
   jpeg_start_compress(&writer->info, TRUE);
   while (writer->info.next_scanline < writer->info.image_height) {
-    JSAMPROW row = const_cast<unsigned char*>(rgb) + static_cast<std::size_t>(writer->info.next_scanline) * width * 3;
+    JSAMPROW row =
+        const_cast<unsigned char*>(pixels) + static_cast<std::size_t>(writer->info.next_scanline) * width * 3;
     jpeg_write_scanlines(&writer->info, &row, 1);
   }
   jpeg_finish_compress(&writer->info);
@@ -60,11 +62,12 @@ bool jpeg_compress(JpegWriter* writer, const unsigned char* rgb, int width, int 
 
 std::vector<uint8_t> encode_jpeg(const Picture& picture, int quality) {
   if (picture.width <= 0 || picture.height <= 0 ||
-      picture.rgb.size() != static_cast<std::size_t>(picture.width) * picture.height * 3) {
+      picture.pixels.size() != static_cast<std::size_t>(picture.width) * picture.height * 3) {
     return {};
   }
   auto writer = std::make_unique<JpegWriter>();
-  const bool ok = jpeg_compress(writer.get(), picture.rgb.data(), picture.width, picture.height, quality);
+  const bool ok =
+      jpeg_compress(writer.get(), picture.pixels.data(), picture.bgr, picture.width, picture.height, quality);
   std::vector<uint8_t> bytes;
   if (ok && writer->out != nullptr) bytes.assign(writer->out, writer->out + writer->out_size);
   std::free(writer->out);

@@ -140,23 +140,25 @@ bool Preview::decode_next() {
   picture.width = f->width;
   picture.height = f->height;
   picture.index = d.next_index++;
+  picture.bgr = options_.bgr;
   d.scale.reset(sws_getCachedContext(d.scale.release(), f->width, f->height, static_cast<AVPixelFormat>(f->format),
-                                     f->width, f->height, AV_PIX_FMT_RGB24, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                     f->width, f->height, picture.bgr ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_RGB24,
+                                     SWS_BICUBIC, nullptr, nullptr, nullptr));
   if (!d.scale || f->width <= 0 || f->height <= 0) {
     error_ = "无法转换画面格式";
     return false;
   }
-  picture.rgb.resize(static_cast<std::size_t>(f->width) * f->height * 3);
-  uint8_t* planes[4] = {picture.rgb.data(), nullptr, nullptr, nullptr};
+  picture.pixels.resize(static_cast<std::size_t>(f->width) * f->height * 3);
+  uint8_t* planes[4] = {picture.pixels.data(), nullptr, nullptr, nullptr};
   int strides[4] = {f->width * 3, 0, 0, 0};
   sws_scale(d.scale.get(), f->data, f->linesize, 0, f->height, planes, strides);
   av_frame_unref(f);
 
   // Oldest pictures go when the cache is full; the newest always stays.
-  std::size_t held = picture.rgb.size();
-  for (const auto& p : cache_) held += p.rgb.size();
+  std::size_t held = picture.pixels.size();
+  for (const auto& p : cache_) held += p.pixels.size();
   while (!cache_.empty() && held > options_.cache_bytes) {
-    held -= cache_.front().rgb.size();
+    held -= cache_.front().pixels.size();
     cache_.erase(cache_.begin());
   }
   cache_.push_back(std::move(picture));

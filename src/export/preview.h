@@ -1,6 +1,7 @@
 // A look at a clip before it is recovered: its first picture a player can
 // show, and the pictures after it one by one, decoded straight from the
-// source (nothing is written anywhere). Pictures come as 24-bit RGB.
+// source (nothing is written anywhere). Pictures come as 24-bit RGB, or BGR
+// as a 24-bit Windows bitmap holds it.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +22,9 @@ namespace clip::video {
 struct Picture {
   int width = 0;
   int height = 0;
-  std::vector<uint8_t> rgb;  // width x 3 bytes a row, rows from the top
-  int64_t index = 0;         // 0 for the first decodable picture
+  std::vector<uint8_t> pixels;  // width x 3 bytes a row, rows from the top
+  bool bgr = false;             // blue, green, red; otherwise red, green, blue
+  int64_t index = 0;            // 0 for the first decodable picture
 };
 
 struct PreviewOptions {
@@ -32,6 +34,7 @@ struct PreviewOptions {
   std::function<bool()> stop;
   int max_frames = 100;                   // pictures frame() reaches, the first included
   std::size_t cache_bytes = 64ull << 20;  // decoded pictures kept for stepping back
+  bool bgr = false;                       // pictures in BGR order
 };
 
 class Preview {

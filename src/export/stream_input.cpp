@@ -39,6 +39,15 @@ void SourceClipInput::rewind() {
 // the clip or on a failure (error_, gone_ or stopped_ say which).
 bool SourceClipInput::fill() {
   if (stopped_ || gone_) return false;
+  // A cancelled read stops the clip; a source that no longer answers ends it.
+  auto given_up = [&](const sources::ReadResult& r) {
+    if (r.error == ReadError::cancelled) stopped_ = true;
+    if (r.error == ReadError::gone) {
+      gone_ = true;
+      error_ = scanner::kReadErrorText;
+    }
+    return stopped_ || gone_;
+  };
   const int64_t total = source_.sector_count();
   while (!at_end_ && run_ < row_.runs.size()) {
     const auto& run = row_.runs[run_];
@@ -55,15 +64,7 @@ bool SourceClipInput::fill() {
     const std::size_t want = static_cast<std::size_t>(count * kSectorBytes);
     piece_.resize(static_cast<std::size_t>(kPieceSectors * kSectorBytes));
     const auto got = source_.read_sectors(next_sector_, count, piece_.data());
-    if (got.error == ReadError::cancelled) {
-      stopped_ = true;
-      return false;
-    }
-    if (got.error == ReadError::gone) {
-      gone_ = true;
-      error_ = scanner::kReadErrorText;
-      return false;
-    }
+    if (given_up(got)) return false;
     std::size_t have = got.bytes;
     if (got.ok() && have < want) {
       at_end_ = true;  // the source really ends here
@@ -75,15 +76,7 @@ bool SourceClipInput::fill() {
         bool read = false;
         for (int attempt = 0; attempt < sector_tries_ && !read; ++attempt) {
           const auto one = source_.read_sectors(next_sector_ + k, 1, into);
-          if (one.error == ReadError::cancelled) {
-            stopped_ = true;
-            return false;
-          }
-          if (one.error == ReadError::gone) {
-            gone_ = true;
-            error_ = scanner::kReadErrorText;
-            return false;
-          }
+          if (given_up(one)) return false;
           read = one.ok() && one.bytes == static_cast<std::size_t>(kSectorBytes);
         }
         if (!read) {

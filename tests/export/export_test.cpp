@@ -354,21 +354,21 @@ TEST(Preview, FirstPictureAndSteppingForwardAndBack) {
   EXPECT_EQ(preview->height(), 240);
   EXPECT_EQ(preview->fps(), (Rate{10, 1}));
   EXPECT_FALSE(preview->repaired());
-  ASSERT_EQ(preview->first().rgb.size(), 320u * 240 * 3);
-  const auto first = preview->first().rgb;
+  ASSERT_EQ(preview->first().pixels.size(), 320u * 240 * 3);
+  const auto first = preview->first().pixels;
   std::vector<std::vector<uint8_t>> seen;
   for (int i = 0; i < 6; ++i) {
     const Picture* p = preview->frame(i);
     ASSERT_NE(p, nullptr) << i;
     EXPECT_EQ(p->index, i);
-    seen.push_back(p->rgb);
+    seen.push_back(p->pixels);
   }
   EXPECT_EQ(seen[0], first);
   EXPECT_NE(seen[1], seen[0]);  // the test pattern moves
   for (int i : {4, 1, 5, 0, 2}) {
     const Picture* p = preview->frame(i);
     ASSERT_NE(p, nullptr) << i;
-    EXPECT_EQ(p->rgb, seen[static_cast<std::size_t>(i)]) << i;
+    EXPECT_EQ(p->pixels, seen[static_cast<std::size_t>(i)]) << i;
   }
   EXPECT_EQ(preview->frame(30), nullptr);
   EXPECT_EQ(preview->frame(-1), nullptr);
@@ -402,7 +402,7 @@ TEST(Preview, RepairedClipShowsTheSamePictureAsTheWholeStream) {
   ASSERT_TRUE(reference) << error;
   const Picture* twentieth = reference->frame(20);
   ASSERT_NE(twentieth, nullptr);
-  EXPECT_EQ(repaired->first().rgb, twentieth->rgb);
+  EXPECT_EQ(repaired->first().pixels, twentieth->pixels);
 }
 
 TEST(Preview, JpegIsWrittenOnceAsANewFile) {
@@ -423,6 +423,21 @@ TEST(Preview, JpegIsWrittenOnceAsANewFile) {
   EXPECT_NE(error.find(path), std::string::npos);
   EXPECT_EQ(slurp(path_of(path)), bytes);
   EXPECT_TRUE(encode_jpeg(Picture{}).empty());
+
+  // In BGR order, as the window bitmaps hold pictures: the same picture, the
+  // same JPEG.
+  PreviewOptions bgr;
+  bgr.bgr = true;
+  auto swapped = Preview::open(*disk.source, disk.rows.front(), bgr, error);
+  ASSERT_TRUE(swapped) << error;
+  const auto& a = preview->first().pixels;
+  const auto& b = swapped->first().pixels;
+  ASSERT_EQ(a.size(), b.size());
+  for (std::size_t i = 0; i < a.size(); i += 3) {
+    ASSERT_EQ(a[i], b[i + 2]) << i;
+    ASSERT_EQ(a[i + 1], b[i + 1]) << i;
+  }
+  EXPECT_EQ(encode_jpeg(swapped->first()), bytes);
 }
 
 TEST(Duration, CountsEveryPictureOfTheClips) {

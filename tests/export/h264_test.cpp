@@ -202,6 +202,19 @@ TEST(FrameRate, FromTimingInformationWithinSaneBounds) {
   }
 }
 
+TEST(FrameRate, SettingsAsOperatorsTypeThem) {
+  EXPECT_EQ(parse_rate("25"), (Rate{25, 1}));
+  EXPECT_EQ(parse_rate("12.5"), (Rate{25, 2}));
+  EXPECT_EQ(parse_rate("29.97"), (Rate{2997, 100}));
+  EXPECT_EQ(parse_rate("30000/1001"), (Rate{30000, 1001}));
+  EXPECT_EQ(parse_rate("300"), (Rate{300, 1}));
+  EXPECT_EQ(parse_rate("1"), (Rate{1, 1}));
+  for (const char* bad : {"", "0", "0.5", "301", "25/0", "-25", "25fps", "1.2.3", "1/2/3", ".", "25.", "/1",
+                          "1e3", "9999999999", " 25"}) {
+    EXPECT_FALSE(parse_rate(bad)) << bad;
+  }
+}
+
 TEST(Unescape, RemovesEmulationPreventionBytesOnly) {
   const std::vector<uint8_t> in{0x67, 0, 0, 3, 1, 0, 3, 0, 0, 3};
   EXPECT_EQ(unescape(in), (std::vector<uint8_t>{0x67, 0, 0, 1, 0, 3, 0, 0}));

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "export/h264.h"
 #include "export/stream_input.h"
 #include "imagegen/image.h"
 #include "scanner/scanner.h"
@@ -184,21 +185,6 @@ class BitWriter {
   int used_ = 0;
 };
 
-// Reads bits of an unescaped unit (for rewriting units in tests).
-inline std::vector<uint8_t> remove_emulation(std::span<const uint8_t> nal) {
-  std::vector<uint8_t> out;
-  int zeros = 0;
-  for (uint8_t b : nal) {
-    if (zeros >= 2 && b == 3) {
-      zeros = 0;
-      continue;
-    }
-    zeros = b == 0 ? zeros + 1 : 0;
-    out.push_back(b);
-  }
-  return out;
-}
-
 // The stream with every SPS cut right before its VUI: the timing information
 // goes, nothing the slices depend on changes. `vui_bit` is the position of
 // vui_parameters_present_flag in the unescaped SPS (as parse_sps reports it).
@@ -214,7 +200,7 @@ inline std::vector<uint8_t> without_timing(std::span<const uint8_t> stream, std:
     std::size_t end = i + 3;
     while (end + 2 < stream.size() && !(stream[end] == 0 && stream[end + 1] == 0 && stream[end + 2] <= 1)) ++end;
     if (end + 2 >= stream.size()) end = stream.size();
-    const auto rbsp = remove_emulation(stream.subspan(i + 3, end - i - 3));
+    const auto rbsp = unescape(stream.subspan(i + 3, end - i - 3));
     BitWriter w;
     for (std::size_t b = 0; b < vui_bit; ++b) w.bits((rbsp[b / 8] >> (7 - b % 8)) & 1, 1);
     w.bits(0, 1);  // vui_parameters_present_flag
