@@ -75,6 +75,10 @@ bool File::write(const uint8_t* data, std::size_t size) {
       error_ = reason(GetLastError());
       return false;
     }
+    if (done == 0) {
+      error_ = reason(ERROR_WRITE_FAULT);
+      return false;
+    }
     data += done;
     size -= done;
   }

@@ -299,6 +299,7 @@ Mp4Result export_mp4(StreamInput& input, const scanner::ClipRow& row, sources::B
   const uint64_t total = input.size();
   Packet packet;
   for (;;) {
+    if (options.stop && options.stop()) return give_up(ExportOutcome::stopped, {});
     const ReadStatus status = stream.next(packet);
     if (status == ReadStatus::stopped) return give_up(ExportOutcome::stopped, {});
     if (status == ReadStatus::failed) return give_up(ExportOutcome::failed, stream.error());

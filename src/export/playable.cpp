@@ -82,7 +82,9 @@ struct PlayableStream::Units {
         const int fed = av_parser_parse2(parser.get(), context.get(), &out, &out_size, chunk.data() + used,
                                          static_cast<int>(size - used), AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
         if (fed < 0) return ReadStatus::failed;
-        used += static_cast<std::size_t>(fed);
+        // A parser that neither takes bytes nor gives a unit would never
+        // move on: what it refused is dropped.
+        used = fed == 0 && out_size == 0 ? size : used + static_cast<std::size_t>(fed);
         since_unit += static_cast<uint64_t>(fed);
       } else if (!flushed) {
         av_parser_parse2(parser.get(), context.get(), &out, &out_size, nullptr, 0, AV_NOPTS_VALUE, AV_NOPTS_VALUE,
@@ -150,6 +152,7 @@ void PlayableStream::set_failure(ReadStatus status) {
 
 PlayableStream::Open PlayableStream::open() {
   units_ = std::make_unique<Units>(input_);
+  scratch_ = std::make_unique<Unit>();
   Unit unit;
   for (;;) {
     const ReadStatus status = read_unit(unit);
@@ -274,7 +277,7 @@ ReadStatus PlayableStream::next(Packet& packet) {
     return ReadStatus::data;
   }
   if (!units_) return ReadStatus::end;
-  Unit unit;
+  Unit& unit = *scratch_;  // kept between calls: its buffers are reused
   for (;;) {
     const ReadStatus status = read_unit(unit);
     if (status != ReadStatus::data) {

@@ -88,6 +88,7 @@ class PlayableStream {
   const scanner::ClipRow* row_;
   PlayableOptions options_;
   std::unique_ptr<Units> units_;
+  std::unique_ptr<Unit> scratch_;
   ParameterSets sets_;
   std::vector<std::vector<uint8_t>> own_sps_, own_pps_;  // by id, as last seen
   bool repair_tried_ = false;
