@@ -1,15 +1,17 @@
 // export_tool: exports every clip of the sample recorder disk (made in
-// memory by the image generator) as MP4 into a folder and prints what it
-// made, one tab-separated line per clip. The native and the Windows builds of
-// it are compared by tests/export/same_as_native.cmake.
+// memory by the image generator) as MP4 into FOLDER/plain, and those of the
+// same disk with every recording after a channel's first one stripped of its
+// parameter sets into FOLDER/cut, and prints what it made, one tab-separated
+// line per clip. The native and the Windows builds of it are compared by
+// tests/export/same_as_native.cmake (one run each: a Wine start is slow).
 //
-//   export_tool FOLDER [--cut]
+//   export_tool FOLDER
 //
-// --cut: every recording after a channel's first one lacks its parameter sets.
 // First line: "library" and the video library versions; then per clip:
-// "clip", clip name, MP4 file name, frames, duration in seconds, repaired
-// (0/1), SHA-256.
+// "clip", the disk (plain or cut), clip name, MP4 file name, frames, duration
+// in seconds, repaired (0/1), SHA-256.
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <span>
 #include <string>
@@ -39,13 +41,10 @@ std::string file_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int run(const std::vector<std::string>& args) {
-  if (args.empty() || args.size() > 2 || (args.size() == 2 && args[1] != "--cut")) {
-    std::fprintf(stderr, "usage: export_tool FOLDER [--cut]\n");
-    return 2;
-  }
+// Exports every clip of one disk into `folder`; the number of failures.
+int export_disk(const char* disk, bool cut, const std::string& folder) {
   auto spec = ig::sample_spec();
-  if (args.size() == 2) ig::drop_parameter_sets(spec);
+  if (cut) ig::drop_parameter_sets(spec);
   clip::sources::MemorySource source(spec.sectors);
   Sink sink(source);
   ig::write_recordings(spec, sink);
@@ -53,19 +52,34 @@ int run(const std::vector<std::string>& args) {
   clip::scanner::ScanCallbacks callbacks;
   callbacks.row = [&](const clip::scanner::ClipRow& row) { rows.push_back(row); };
   clip::scanner::scan(source, {}, callbacks);
-
-  std::printf("library\t%s\n", clip::video::video_library_versions().c_str());
   int failures = 0;
   for (const auto& row : rows) {
-    const auto result = clip::video::export_mp4(source, row, args[0]);
+    const auto result = clip::video::export_mp4(source, row, folder);
     if (!result.ok) {
       std::fprintf(stderr, "export_tool: %s: %s\n", row.name.c_str(), result.error.c_str());
       ++failures;
       continue;
     }
-    std::printf("clip\t%s\t%s\t%lld\t%.6f\t%d\t%s\n", row.name.c_str(), file_name(result.path).c_str(),
+    std::printf("clip\t%s\t%s\t%s\t%lld\t%.6f\t%d\t%s\n", disk, row.name.c_str(), file_name(result.path).c_str(),
                 static_cast<long long>(result.frames), result.duration_s, result.repaired ? 1 : 0,
                 result.sha256.c_str());
+  }
+  return failures;
+}
+
+int run(const std::vector<std::string>& args) {
+  if (args.size() != 1) {
+    std::fprintf(stderr, "usage: export_tool FOLDER\n");
+    return 2;
+  }
+  std::printf("library\t%s\n", clip::video::video_library_versions().c_str());
+  int failures = 0;
+  for (const bool cut : {false, true}) {
+    const char* disk = cut ? "cut" : "plain";
+    const auto folder = std::filesystem::u8path(args[0]) / disk;
+    std::filesystem::create_directories(folder);
+    const auto text = folder.u8string();
+    failures += export_disk(disk, cut, std::string(text.begin(), text.end()));
   }
   return failures == 0 ? 0 : 1;
 }
