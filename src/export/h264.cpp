@@ -297,6 +297,15 @@ std::optional<Rate> sps_frame_rate(const Sps& sps) {
   num /= g;
   den /= g;
   if (num < den || num > 300 * den) return std::nullopt;
+  // Times in the MP4 count half frames in a 32-bit time base: a fraction
+  // that large is no real rate, kept to a thousandth of a frame.
+  if (num > (int64_t{1} << 29)) {
+    num = (num * 1000 + den / 2) / den;
+    den = 1000;
+    const int64_t k = std::gcd(num, den);
+    num /= k;
+    den /= k;
+  }
   return Rate{num, den};
 }
 

@@ -187,6 +187,8 @@ TEST(FrameRate, FromTimingInformationWithinSaneBounds) {
       {true, 1001, 60000, Rate{30000, 1001}},
       {true, 1, 50, Rate{25, 1}},
       {true, 2, 25, Rate{25, 4}},  // 6.25 fps: slow recorders exist
+      {true, 1999999999, 4000000000u, Rate{1, 1}},  // fractions too fine for the MP4 are rounded
+      {true, 1998001998, 4000000000u, Rate{1001, 1000}},
       {true, 0, 50, std::nullopt},
       {true, 1, 0, std::nullopt},
       {true, 1, 1, std::nullopt},     // half a frame per second
