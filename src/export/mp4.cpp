@@ -316,6 +316,7 @@ Mp4Result export_mp4(StreamInput& input, const scanner::ClipRow& row, sources::B
   avio_flush(io.get());
   if (!sink.error.empty()) return give_up(ExportOutcome::failed, "写入 MP4 出错 " + part + "：" + sink.error);
   if (!sink.file.close()) return give_up(ExportOutcome::failed, "写入 MP4 出错 " + part + "：" + sink.file.error());
+  result.cut_frames = stream.cut_pictures();
   // A field counts as half a frame.
   result.frames = (timing.ticks() + 1) / 2;
   result.duration_s = static_cast<double>(timing.ticks()) * static_cast<double>(fps.den) /

@@ -55,6 +55,7 @@ struct Mp4Result {
   int width = 0;
   int height = 0;
   int64_t skipped_frames = 0;  // pictures before the first decodable one, left out
+  int64_t cut_frames = 0;      // a last picture the end of the source cut short, left out
 
   bool repaired = false;  // parameter sets taken from earlier blocks of the channel
   std::string parameter_sets_from;  // parameter_sets_origin(): "clip", "sector N", ...

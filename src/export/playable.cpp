@@ -134,6 +134,8 @@ uint64_t PlayableStream::bytes_read() const { return units_ ? units_->bytes : 0;
 ReadStatus PlayableStream::read_unit(Unit& unit) {
   const ReadStatus status = units_->next(unit);
   if (status != ReadStatus::data) return status;
+  last_unit_ends_in_slice_ =
+      !unit.nals.empty() && (unit.nals.back().type == kNalSlice || unit.nals.back().type == kNalIdr);
   for (const auto& n : unit.nals) {
     if (n.type == kNalSps) {
       if (const auto sps = parse_sps(unit.nal(n))) own_sps_[sps->id].assign(unit.nal(n).begin(), unit.nal(n).end());
@@ -182,13 +184,9 @@ PlayableStream::Open PlayableStream::open() {
       ++skipped_;
       continue;
     }
-    first_ = std::make_unique<Packet>();
-    if (!unit.has(kNalSps) || !unit.has(kNalPps)) first_->data = sets_.annex_b();
-    unit.append_kept(first_->data);
-    first_->key = true;
-    first_->index = next_index_++;
-    first_->poc = unit.poc;
-    first_->field = unit.field;
+    pending_ = std::make_unique<Packet>();
+    if (!unit.has(kNalSps) || !unit.has(kNalPps)) pending_->data = sets_.annex_b();
+    take_picture(unit, *pending_);
     if (const auto rate = sps_frame_rate(sets_.sps_fields)) {
       fps_ = *rate;
       fps_origin_ = FpsOrigin::sps;
@@ -270,16 +268,33 @@ bool PlayableStream::usable(const ParameterSets& sets, const Unit& idr) {
   return decoded && frame->decode_error_flags == 0 && (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0;
 }
 
+void PlayableStream::take_picture(const Unit& unit, Packet& packet) {
+  unit.append_kept(packet.data);
+  packet.key = unit.has(kNalIdr);
+  packet.index = next_index_++;
+  packet.poc = unit.poc;
+  packet.field = unit.field;
+}
+
+// One picture is held back: only the next one (or the end) tells whether it
+// was the stream's last, which the end of the source may have cut.
 ReadStatus PlayableStream::next(Packet& packet) {
-  if (first_) {
-    packet = std::move(*first_);
-    first_.reset();
-    return ReadStatus::data;
-  }
-  if (!units_) return ReadStatus::end;
+  if (!pending_) return ReadStatus::end;
   Unit& unit = *scratch_;  // kept between calls: its buffers are reused
   for (;;) {
     const ReadStatus status = read_unit(unit);
+    if (status == ReadStatus::end) {
+      // A picture whose slice the end of the source cut off can't be
+      // decoded whole; the filler after the video is what an end usually cuts.
+      if (input_.cut_short() && last_unit_ends_in_slice_) {
+        ++cut_;
+        pending_.reset();
+        return ReadStatus::end;
+      }
+      packet = std::move(*pending_);
+      pending_.reset();
+      return ReadStatus::data;
+    }
     if (status != ReadStatus::data) {
       set_failure(status);
       return status;
@@ -288,13 +303,10 @@ ReadStatus PlayableStream::next(Packet& packet) {
       unit.append_kept(carried_);
       continue;
     }
-    packet.data = std::move(carried_);
-    carried_.clear();
-    unit.append_kept(packet.data);
-    packet.key = unit.has(kNalIdr);
-    packet.index = next_index_++;
-    packet.poc = unit.poc;
-    packet.field = unit.field;
+    packet = std::move(*pending_);
+    *pending_ = Packet{};
+    pending_->data.swap(carried_);
+    take_picture(unit, *pending_);
     return ReadStatus::data;
   }
 }

@@ -60,7 +60,8 @@ class PlayableStream {
   // Reads up to the first decodable picture. On failure error() says why.
   Open open();
   // The pictures from there on, in decoding order; the first carries the
-  // parameter sets in front of it.
+  // parameter sets in front of it. A last picture that the end of the source
+  // cut short is left out.
   ReadStatus next(Packet& packet);
 
   const std::string& error() const { return error_; }
@@ -68,6 +69,9 @@ class PlayableStream {
   bool repaired() const { return sets_.borrowed(); }
   // Pictures before the first decodable one, left out.
   int64_t skipped_pictures() const { return skipped_; }
+  // The last picture, left out when the end of the source cut it (known once
+  // next() has said `end`).
+  int64_t cut_pictures() const { return cut_; }
   Rate fps() const { return fps_; }
   FpsOrigin fps_origin() const { return fps_origin_; }
   int width() const { return sets_.sps_fields.width; }
@@ -81,6 +85,7 @@ class PlayableStream {
   bool find_parameter_sets(const Unit& idr, const SliceStart& slice);
   bool usable(const ParameterSets& sets, const Unit& idr);
   ReadStatus read_unit(Unit& unit);
+  void take_picture(const Unit& unit, Packet& packet);
   void set_failure(ReadStatus status);
 
   StreamInput& input_;
@@ -95,7 +100,9 @@ class PlayableStream {
   bool stopped_in_repair_ = false;
   bool gone_in_repair_ = false;
   std::string repair_error_;
-  std::unique_ptr<Packet> first_;
+  std::unique_ptr<Packet> pending_;  // the picture next() hands out next
+  bool last_unit_ends_in_slice_ = false;
+  int64_t cut_ = 0;
   std::vector<uint8_t> carried_;  // units of picture-less access units, for the next picture
   int64_t skipped_ = 0;
   int64_t next_index_ = 0;

@@ -19,6 +19,7 @@ SourceClipInput::SourceClipInput(sources::BlockSource& source, const scanner::Cl
     : source_(source), row_(row), sector_tries_(std::max(1, sector_tries)), stop_(std::move(stop)) {
   const int64_t total = source.sector_count();
   for (const auto& run : row.runs) {
+    if (run.first_sector + run.blocks * kBlockSectors > total) cut_short_ = true;
     const int64_t end = std::min(total, run.first_sector + run.blocks * kBlockSectors);
     if (end > run.first_sector) size_ += static_cast<uint64_t>(end - run.first_sector) * kSectorBytes;
   }

@@ -45,6 +45,8 @@ class StreamInput {
   // Sectors zero-filled so far (source input only).
   virtual std::vector<scanner::SectorRange> unreadable() const { return {}; }
   virtual bool source_gone() const { return false; }
+  // The source ended inside the clip, so its last bytes may be cut short.
+  virtual bool cut_short() const { return false; }
 };
 
 // The clip's blocks in reading order, each block's valid bytes, as recovery
@@ -60,6 +62,7 @@ class SourceClipInput final : public StreamInput {
   std::string error() const override { return error_; }
   std::vector<scanner::SectorRange> unreadable() const override { return unreadable_; }
   bool source_gone() const override { return gone_; }
+  bool cut_short() const override { return cut_short_ || at_end_; }
 
  private:
   bool fill();
@@ -69,6 +72,7 @@ class SourceClipInput final : public StreamInput {
   int sector_tries_;
   std::function<bool()> stop_;
   uint64_t size_ = 0;
+  bool cut_short_ = false;  // a block of the clip runs past the source's end
   std::size_t run_ = 0;
   int64_t next_sector_ = 0;  // the next sector to read within the current run
   bool at_end_ = false;

@@ -132,6 +132,26 @@ TEST(Playback, RepairedMp4DecodesFromItsFirstFrameButItsH264AloneDoesNot) {
   EXPECT_EQ(first.out, "1,I\n");
 }
 
+TEST(Playback, ClipsCutByTheEndOfTheSourcePlayWithoutTheirCutPicture) {
+  // Cut in the last block's filler (2 sectors), or in its video (120: eight
+  // sectors are left of the block, the video fills its first twelve).
+  for (const int64_t cut : {2, 120}) {
+    SCOPED_TRACE(cut);
+    auto spec = ig::sample_spec();
+    spec.sectors -= cut;
+    const Disk disk = make_disk(spec);
+    const auto& last = *std::max_element(disk.rows.begin(), disk.rows.end(), [](const auto& a, const auto& b) {
+      return a.runs.back().first_sector < b.runs.back().first_sector;
+    });
+    TempDir dir;
+    const auto result = export_mp4(*disk.source, last, dir.str());
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.cut_frames, cut == 120 ? 1 : 0);
+    EXPECT_EQ(result.frames + result.cut_frames, count_pictures(clip_bytes(*disk.source, last)).total);
+    expect_plays(result, last.start);
+  }
+}
+
 TEST(Playback, StreamThatReordersPicturesKeepsItsDisplayOrder) {
   TempDir dir;
   const std::string h264 = (dir.path() / "bframes.264").string();
