@@ -94,10 +94,13 @@ ClipDuration stream_duration(StreamInput& input, sources::BlockSource* source, c
                              const DurationOptions& options) {
   ClipDuration result;
   PictureCounter counter;
-  std::vector<uint8_t> buffer, piece(kChunkBytes);
+  // Pieces no bigger than the stream, when its size is known.
+  const uint64_t known = input.size();
+  std::vector<uint8_t> buffer,
+      piece(known > 0 && known < kChunkBytes ? static_cast<std::size_t>(known) + 1 : kChunkBytes);
   bool last = false;
   while (!last) {
-    std::size_t want = kChunkBytes;
+    std::size_t want = piece.size();
     if (options.max_bytes > 0) {
       if (result.bytes_read >= options.max_bytes) {
         result.over_limit = true;
