@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "export/duration.h"
-#include "export/file.h"
+#include "recover/output_file.h"
 #include "export/mp4.h"
 #include "export/preview.h"
 #include "imagegen/image.h"
@@ -92,11 +92,13 @@ void remove_all_in(const fs::path& dir) {
   for (const auto& entry : fs::directory_iterator(dir)) fs::remove_all(entry.path());
 }
 
-// Copies a file to a new one in 1 MiB pieces through the export's file layer.
+// Copies a file to a new one in 1 MiB pieces through the files recovery and
+// export write, flushed to the disk as their files are.
 uint64_t copy_file(const std::string& from, const std::string& to) {
-  video::File in, out;
-  if (!in.open_read(from)) throw std::runtime_error("cannot open " + from + ": " + in.error());
-  if (out.create_new(to) != video::File::Open::done) throw std::runtime_error("cannot create " + to);
+  clip::recover::InputFile in;
+  clip::recover::OutputFile out;
+  if (!in.open(from)) throw std::runtime_error("cannot open " + from + ": " + in.last_error());
+  if (out.create_new(to) != clip::recover::Create::created) throw std::runtime_error("cannot create " + to);
   std::vector<uint8_t> buffer(1 << 20);
   uint64_t total = 0;
   for (;;) {
@@ -106,7 +108,7 @@ uint64_t copy_file(const std::string& from, const std::string& to) {
     if (!out.write(buffer.data(), static_cast<std::size_t>(n))) throw std::runtime_error("cannot write " + to);
     total += static_cast<uint64_t>(n);
   }
-  if (!out.close()) throw std::runtime_error("cannot close " + to);
+  if (!out.flush() || !out.close()) throw std::runtime_error("cannot close " + to);
   return total;
 }
 

@@ -9,7 +9,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
-#include "export/file.h"
+#include "recover/output_file.h"
 #include "export/preview.h"
 
 namespace clip::video {
@@ -80,24 +80,35 @@ bool save_jpeg(const Picture& picture, const std::string& path, std::string& err
     error = "无法把画面编码为 JPEG";
     return false;
   }
-  File file;
-  switch (file.create_new(path)) {
-    case File::Open::done: break;
-    case File::Open::exists:
-      error = "文件已存在，不会覆盖：" + path;
-      return false;
-    case File::Open::failed:
-      error = "无法创建文件 " + path + "：" + file.error();
-      return false;
-  }
-  if (!file.write(bytes.data(), bytes.size()) || !file.close()) {
-    error = "写入文件出错 " + path + "：" + file.error();
-    file.close();
-    std::string ignored;
-    remove_file(path, ignored);
+  // Written as PATH.part and renamed once it is on the disk, as clips are;
+  // neither name may exist.
+  if (recover::path_exists(path)) {
+    error = "文件已存在，不会覆盖：" + path;
     return false;
   }
-  return true;
+  const std::string part = path + ".part";
+  recover::OutputFile file;
+  switch (file.create_new(part)) {
+    case recover::Create::created: break;
+    case recover::Create::exists:
+      error = "文件已存在，不会覆盖：" + part;
+      return false;
+    case recover::Create::failed:
+      error = "无法创建文件 " + part + "：" + file.last_error();
+      return false;
+  }
+  if (!file.write(bytes.data(), bytes.size()) || !file.flush() || !file.close()) {
+    error = "写入文件出错 " + part + "：" + file.last_error();
+    file.remove();
+    return false;
+  }
+  switch (file.rename_to(path)) {
+    case recover::Create::created: return true;
+    case recover::Create::exists: error = "文件已存在，不会覆盖：" + path; break;
+    case recover::Create::failed: error = "无法把 " + part + " 改名为 " + path + "：" + file.last_error(); break;
+  }
+  file.remove();
+  return false;
 }
 
 }  // namespace clip::video

@@ -18,7 +18,7 @@ constexpr int kMaxNames = 10000;
 // The muxer's output: a new file it may seek in. The first write error is
 // kept in words; the muxer only sees a code.
 struct Sink {
-  File file;
+  recover::OutputFile file;
   int64_t position = 0;
   int64_t size = 0;
   std::string error;
@@ -26,7 +26,7 @@ struct Sink {
   static int write(void* opaque, const uint8_t* data, int size) {
     auto* sink = static_cast<Sink*>(opaque);
     if (!sink->file.write(data, static_cast<std::size_t>(size))) {
-      if (sink->error.empty()) sink->error = sink->file.error();
+      if (sink->error.empty()) sink->error = sink->file.last_error();
       return AVERROR(EIO);
     }
     sink->position += size;
@@ -45,7 +45,7 @@ struct Sink {
       default: return AVERROR(EINVAL);
     }
     if (to < 0 || !sink->file.seek(to)) {
-      if (sink->error.empty()) sink->error = sink->file.error();
+      if (sink->error.empty()) sink->error = sink->file.last_error();
       return AVERROR(EIO);
     }
     sink->position = to;
@@ -208,9 +208,9 @@ Mp4Result export_mp4(StreamInput& input, const scanner::ClipRow& row, sources::B
     result.path = recover::join_path(folder, numbered(base, n));
     part = result.path + ".part";
     const auto opened = sink.file.create_new(part);
-    if (opened == File::Open::done) break;
-    if (opened == File::Open::failed || n >= kMaxNames) {
-      result.error = "无法创建文件 " + part + "：" + sink.file.error();
+    if (opened == recover::Create::created) break;
+    if (opened == recover::Create::failed || n >= kMaxNames) {
+      result.error = "无法创建文件 " + part + "：" + sink.file.last_error();
       finish_input();
       return result;
     }
@@ -218,9 +218,7 @@ Mp4Result export_mp4(StreamInput& input, const scanner::ClipRow& row, sources::B
   auto give_up = [&](ExportOutcome outcome, const std::string& error) {
     result.outcome = outcome;
     result.error = error;
-    sink.file.close();
-    std::string ignored;
-    result.partial_removed = remove_file(part, ignored);
+    result.partial_removed = sink.file.remove();
     finish_input();
     return result;
   };
@@ -315,7 +313,10 @@ Mp4Result export_mp4(StreamInput& input, const scanner::ClipRow& row, sources::B
   }
   avio_flush(io.get());
   if (!sink.error.empty()) return give_up(ExportOutcome::failed, "写入 MP4 出错 " + part + "：" + sink.error);
-  if (!sink.file.close()) return give_up(ExportOutcome::failed, "写入 MP4 出错 " + part + "：" + sink.file.error());
+  // On the disk before it counts, as a recovered clip is.
+  if (!sink.file.flush() || !sink.file.close()) {
+    return give_up(ExportOutcome::failed, "写入 MP4 出错 " + part + "：" + sink.file.last_error());
+  }
   result.cut_frames = stream.cut_pictures();
   // A field counts as half a frame.
   result.frames = (timing.ticks() + 1) / 2;
@@ -323,8 +324,8 @@ Mp4Result export_mp4(StreamInput& input, const scanner::ClipRow& row, sources::B
                       (2.0 * static_cast<double>(fps.num));
 
   // The hash is taken from the file as it lies on the disk.
-  File written;
-  if (!written.open_read(part)) return give_up(ExportOutcome::failed, "无法读回 " + part + "：" + written.error());
+  recover::InputFile written;
+  if (!written.open(part)) return give_up(ExportOutcome::failed, "无法读回 " + part + "：" + written.last_error());
   recover::Sha256 hash;
   std::vector<uint8_t> chunk(kIoBufferBytes);
   for (;;) {
@@ -334,7 +335,7 @@ Mp4Result export_mp4(StreamInput& input, const scanner::ClipRow& row, sources::B
     }
     const int64_t got = written.read(chunk.data(), chunk.size());
     if (got < 0) {
-      const std::string why = written.error();
+      const std::string why = written.last_error();
       written.close();
       return give_up(ExportOutcome::failed, "无法读回 " + part + "：" + why);
     }
@@ -347,11 +348,11 @@ Mp4Result export_mp4(StreamInput& input, const scanner::ClipRow& row, sources::B
 
   for (;; ++n) {
     result.path = recover::join_path(folder, numbered(base, n));
-    std::string why;
-    const auto renamed = rename_new(part, result.path, why);
-    if (renamed == Rename::done) break;
-    if (renamed == Rename::failed || n >= kMaxNames) {
-      return give_up(ExportOutcome::failed, "无法把 " + part + " 改名为 " + result.path + "：" + why);
+    const auto renamed = sink.file.rename_to(result.path);
+    if (renamed == recover::Create::created) break;
+    if (renamed == recover::Create::failed || n >= kMaxNames) {
+      return give_up(ExportOutcome::failed,
+                     "无法把 " + part + " 改名为 " + result.path + "：" + sink.file.last_error());
     }
   }
   result.renamed = n > 0;

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "export/ffmpeg.h"
-#include "export/file.h"
 
 namespace clip::video {
 

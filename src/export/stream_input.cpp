@@ -116,9 +116,9 @@ InputRead SourceClipInput::read(uint8_t* into, std::size_t size) {
 }
 
 FileInput::FileInput(const std::string& path, std::function<bool()> stop) : path_(path), stop_(std::move(stop)) {
-  opened_ = file_.open_read(path);
+  opened_ = file_.open(path);
   if (!opened_) {
-    error_ = "无法打开文件 " + path + "：" + file_.error();
+    error_ = "无法打开文件 " + path + "：" + file_.last_error();
     return;
   }
   const int64_t size = file_.size();
@@ -136,7 +136,7 @@ InputRead FileInput::read(uint8_t* into, std::size_t size) {
   while (done < size) {
     const int64_t n = file_.read(into + done, size - done);
     if (n < 0) {
-      error_ = "读取文件出错 " + path_ + "：" + file_.error();
+      error_ = "读取文件出错 " + path_ + "：" + file_.last_error();
       return {0, ReadStatus::failed};
     }
     if (n == 0) break;

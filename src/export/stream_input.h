@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "export/file.h"
+#include "recover/output_file.h"
 #include "scanner/scanner.h"
 #include "sources/block_source.h"
 
@@ -98,7 +98,7 @@ class FileInput final : public StreamInput {
   bool opened() const { return opened_; }
 
  private:
-  File file_;
+  recover::InputFile file_;
   std::string path_;
   std::function<bool()> stop_;
   uint64_t size_ = 0;
