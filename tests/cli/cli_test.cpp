@@ -154,12 +154,14 @@ TEST(CliScan, JsonReportOfABigSparseImage) {
   EXPECT_EQ(r.out,
             "{\"source\": " + json_string(source_path(ws.image())) +
                 ", \"sectors\": 8000830, \"signature_sector\": 8000130, \"complete\": true, \"unreadable\": [], "
-                "\"clips\": [{\"number\": 1, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-30\", \"size_mb\": 0, "
+                "\"clips\": [{\"number\": 1, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-30\", \"end\": \"\", "
+                "\"size_mb\": 0, "
                 "\"name\": \"ch00000000000001-12-05-20-13-45-30-.264\", \"blocks\": 2, \"first_sector\": 8000130, "
                 "\"closed\": true, \"runs\": [[8000130, 2]]}, {\"number\": 2, \"channel\": \"02\", \"start\": "
-                "\"2012-05-20 13-45-31\", \"size_mb\": 0, \"name\": \"ch00000000000002-12-05-20-13-45-31-.264\", "
+                "\"2012-05-20 13-45-31\", \"end\": \"\", \"size_mb\": 0, \"name\": \"ch00000000000002-12-05-20-13-45-31-.264\", "
                 "\"blocks\": 1, \"first_sector\": 8000386, \"closed\": false, \"runs\": [[8000386, 1]]}, "
-                "{\"number\": 3, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-32\", \"size_mb\": 0, \"name\": "
+                "{\"number\": 3, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-32\", \"end\": \"\", \"size_mb\": 0, "
+                "\"name\": "
                 "\"ch00000000000001-12-05-20-13-45-32-.264\", \"blocks\": 3, \"first_sector\": 8000514, \"closed\": "
                 "false, \"runs\": [[8000514, 3]]}]}\n");
   EXPECT_TRUE(contains(r.err, "扫描完成!"));
@@ -180,14 +182,14 @@ TEST(CliUsage, EveryUsageErrorSaysWhatWasWrongBeforeTheUsage) {
       {{"scan", img, "--frob"}, "unknown option --frob"},
       {{"scan", img, "--json=yes"}, "unknown option --json=yes"},
       {{"scan", img, "other.img"}, "unexpected argument other.img (SOURCE is " + img + ")"},
-      {{"scan", img, "--out", "x"}, "--out belongs to recover, not scan"},
+      {{"scan", img, "--out", "x"}, "--out belongs to recover and preview, not scan"},
       {{"recover", img}, "recover needs --out DIR"},
       {{"recover", img, "--out"}, "--out needs a folder"},
       {{"recover", img, "--out", "a", "--out", "b"}, "--out given twice"},
       {{"recover", img, "--out", "x", "--clip", "abc"}, "--clip needs a positive number: abc"},
       {{"recover", img, "--out", "x", "--clip=0"}, "--clip needs a positive number: 0"},
       {{"recover", img, "--out", "x", "--clip", "-3"}, "--clip needs a positive number: -3"},
-      {{"help", "frob"}, "help takes scan or recover: frob"},
+      {{"help", "frob"}, "help takes scan, recover or preview: frob"},
   };
   for (const auto& c : cases) {
     const auto r = call(c.args);
