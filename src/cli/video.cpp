@@ -33,30 +33,21 @@ const char* const kVideoHelp =
 OptionTaken parse_video_option(const std::string& command, const std::string& name, bool has_inline_value,
                                const std::function<std::optional<std::string>()>& value, VideoOptions& options,
                                std::string& error) {
-  if (name == "--mp4") {
-    if (command != "recover") {
-      error = "--mp4 belongs to recover, not " + command;
+  // A switch of one command.
+  auto flag = [&](const char* owner, bool& field) {
+    if (command != owner) {
+      error = name + " belongs to " + owner + ", not " + command;
       return OptionTaken::error;
     }
     if (has_inline_value) {
-      error = "--mp4 takes no value";
+      error = name + " takes no value";
       return OptionTaken::error;
     }
-    options.mp4 = true;
+    field = true;
     return OptionTaken::yes;
-  }
-  if (name == "--durations") {
-    if (command != "scan") {
-      error = "--durations belongs to scan, not " + command;
-      return OptionTaken::error;
-    }
-    if (has_inline_value) {
-      error = "--durations takes no value";
-      return OptionTaken::error;
-    }
-    options.durations = true;
-    return OptionTaken::yes;
-  }
+  };
+  if (name == "--mp4") return flag("recover", options.mp4);
+  if (name == "--durations") return flag("scan", options.durations);
   if (name == "--fps") {
     const auto text = value();
     if (!text) {

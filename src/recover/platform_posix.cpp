@@ -27,6 +27,14 @@ namespace {
 
 std::string reason(int err) { return std::strerror(err); }
 
+bool seek_fd(intptr_t handle, int64_t offset, std::string& error) {
+  if (::lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    error = reason(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct Sha256::State {
@@ -102,13 +110,7 @@ bool OutputFile::write(const uint8_t* data, std::size_t size) {
   return true;
 }
 
-bool OutputFile::seek(int64_t offset) {
-  if (::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
-    error_ = reason(errno);
-    return false;
-  }
-  return true;
-}
+bool OutputFile::seek(int64_t offset) { return seek_fd(handle_, offset, error_); }
 
 bool OutputFile::flush() {
   while (::fsync(static_cast<int>(handle_)) != 0) {
@@ -189,13 +191,7 @@ int64_t InputFile::read(uint8_t* into, std::size_t size) {
   }
 }
 
-bool InputFile::seek(int64_t offset) {
-  if (::lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) < 0) {
-    error_ = reason(errno);
-    return false;
-  }
-  return true;
-}
+bool InputFile::seek(int64_t offset) { return seek_fd(handle_, offset, error_); }
 
 int64_t InputFile::size() {
   struct stat st {};

@@ -55,6 +55,16 @@ std::wstring system_path(const std::string& path) {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
+bool seek_handle(intptr_t handle, int64_t offset, std::string& error) {
+  LARGE_INTEGER to;
+  to.QuadPart = offset;
+  if (!SetFilePointerEx(reinterpret_cast<HANDLE>(handle), to, nullptr, FILE_BEGIN)) {
+    error = last_error_text();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct Sha256::State {
@@ -129,15 +139,7 @@ bool OutputFile::write(const uint8_t* data, std::size_t size) {
   return true;
 }
 
-bool OutputFile::seek(int64_t offset) {
-  LARGE_INTEGER to;
-  to.QuadPart = offset;
-  if (!SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) {
-    error_ = last_error_text();
-    return false;
-  }
-  return true;
-}
+bool OutputFile::seek(int64_t offset) { return seek_handle(handle_, offset, error_); }
 
 bool OutputFile::flush() {
   if (!FlushFileBuffers(reinterpret_cast<HANDLE>(handle_))) {
@@ -201,15 +203,7 @@ int64_t InputFile::read(uint8_t* into, std::size_t size) {
   return done;
 }
 
-bool InputFile::seek(int64_t offset) {
-  LARGE_INTEGER to;
-  to.QuadPart = offset;
-  if (!SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) {
-    error_ = last_error_text();
-    return false;
-  }
-  return true;
-}
+bool InputFile::seek(int64_t offset) { return seek_handle(handle_, offset, error_); }
 
 int64_t InputFile::size() {
   LARGE_INTEGER size;

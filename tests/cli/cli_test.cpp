@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "cli/call.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/table.h"
@@ -29,7 +30,10 @@ namespace clip::cli {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempFolder;
+using clip::testing::TempFolder;
+using testing::call;
+using testing::Output;
+using testing::read_back;
 
 // A sparse image past 4,096,000,000 bytes: the signature after the search
 // start, three small clips, the last block cut short by the end.
@@ -97,36 +101,6 @@ std::string source_path(const std::string& image) {
 #else
   return image;
 #endif
-}
-
-struct Output {
-  int status;
-  std::string out, err;
-  bool left_running = false;
-};
-
-std::string read_back(std::FILE* f) {
-  std::string s;
-  std::fflush(f);
-  std::rewind(f);
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) s.append(buffer, n);
-  std::fclose(f);
-  return s;
-}
-
-// Runs the command with its output captured in files of a folder of its own.
-Output call(std::vector<std::string> args, Environment env = {}) {
-  TempFolder capture("clipsalvage-cli-out");
-  env.out = std::fopen(capture.str("out").c_str(), "w+b");
-  env.err = std::fopen(capture.str("err").c_str(), "w+b");
-  Output result{};
-  env.work_left_running = &result.left_running;
-  result.status = run(args, env);
-  result.out = read_back(env.out);
-  result.err = read_back(env.err);
-  return result;
 }
 
 // A stop that the work always answers by itself: however loaded the

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
+#include "cli/call.h"
 #include "imagegen/image.h"
 #include "imagegen/image_file.h"
 #include "recover/recover.h"
@@ -21,7 +21,8 @@ namespace clip::cli {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempFolder;
+using clip::testing::TempFolder;
+using testing::call;
 
 // The sample disk as an image file; `cut` strips every recording after a
 // channel's first one of its parameter sets.
@@ -42,32 +43,6 @@ class Disk {
   TempFolder dir_{"clipsalvage-cli-video"};
   std::vector<imagegen::PlacedRecording> placed_;
 };
-
-struct Output {
-  int status;
-  std::string out, err;
-};
-
-std::string read_back(std::FILE* f) {
-  std::string s;
-  std::rewind(f);
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) s.append(buffer, n);
-  std::fclose(f);
-  return s;
-}
-
-Output call(const std::vector<std::string>& args) {
-  TempFolder capture("clipsalvage-cli-video-out");
-  Environment env;
-  env.out = std::fopen(capture.str("out").c_str(), "w+b");
-  env.err = std::fopen(capture.str("err").c_str(), "w+b");
-  Output r{};
-  r.status = run(args, env);
-  r.out = read_back(env.out);
-  r.err = read_back(env.err);
-  return r;
-}
 
 std::string shell(const std::string& command) {
   std::string out;

@@ -9,6 +9,7 @@
 #   cmake -DRUNNER=wine-env -DWIN_TOOL=export_tool.exe -DNATIVE_TOOL=export_tool
 #         -DFFPROBE=... -DFFMPEG=... -DWORK=dir -P same_as_native.cmake
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/same_mp4.cmake)
 
 if(NOT EXISTS "${NATIVE_TOOL}")
   message("SKIPPED: no native export_tool at ${NATIVE_TOOL} (scripts/test builds it in build/sanitize)")
@@ -49,16 +50,6 @@ function(read_report text prefix)
   set(${prefix}_clips "${clips}" PARENT_SCOPE)
 endfunction()
 
-function(framemd5 file out)
-  execute_process(COMMAND ${FFMPEG} -nostdin -v error -i ${file} -f framemd5 -
-                  OUTPUT_VARIABLE md5 ERROR_VARIABLE err RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0 OR NOT err STREQUAL "")
-    message(SEND_ERROR "ffmpeg could not decode ${file}: ${err}")
-  endif()
-  string(REGEX REPLACE "#[^\n]*\n" "" md5 "${md5}")
-  set(${out} "${md5}" PARENT_SCOPE)
-endfunction()
-
 read_report("${win_out}" win)
 read_report("${native_out}" native)
 list(LENGTH win_clips count)
@@ -94,21 +85,7 @@ foreach(i RANGE ${last})
   endif()
   math(EXPR repaired "${repaired} + ${was_repaired}")
   set(win_file ${win_dir}/${disk}/${file})
-  file(SHA256 ${win_file} win_file_sha)
-  if(NOT win_file_sha STREQUAL sha)
-    message(SEND_ERROR "${disk} ${name}: the reported SHA-256 is not the file's")
-  endif()
-  if(same_library)
-    if(NOT sha STREQUAL native_sha)
-      message(SEND_ERROR "${disk} ${name}: different bytes under Wine (${sha}) and natively (${native_sha})")
-    endif()
-  else()
-    framemd5(${win_file} win_md5)
-    framemd5(${native_dir}/${disk}/${file} native_md5)
-    if(NOT win_md5 STREQUAL native_md5)
-      message(SEND_ERROR "${disk} ${name}: decoded frames differ")
-    endif()
-  endif()
+  expect_same_mp4("${disk} ${name}" ${win_file} "${sha}" ${native_dir}/${disk}/${file} "${native_sha}" ${same_library})
   execute_process(COMMAND ${FFPROBE} -v error -count_frames -select_streams v:0
                           -show_entries stream=nb_read_frames -of csv=p=0 ${win_file}
                   OUTPUT_VARIABLE probe ERROR_VARIABLE probe_err)
