@@ -26,11 +26,11 @@
 #include <vector>
 
 #include "export/duration.h"
-#include "recover/output_file.h"
 #include "export/mp4.h"
 #include "export/preview.h"
 #include "imagegen/image.h"
 #include "imagegen/image_file.h"
+#include "recover/output_file.h"
 #include "recover/recover.h"
 #include "sources/block_source.h"
 

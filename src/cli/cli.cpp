@@ -483,10 +483,12 @@ void Work::run_mp4s() {
     const auto& [index, row] = todo[k];
     std::string h264_path;
     bool complete = false;
+    uint64_t h264_bytes = 0;
     {
       std::lock_guard lock(mutex);
       h264_path = files[index].file.path;
       complete = files[index].outcome == recover::RecoverOutcome::complete;
+      h264_bytes = files[index].file.bytes;
     }
     std::function<void(uint64_t, uint64_t)> on_progress;
     if (show_progress) {
@@ -497,7 +499,7 @@ void Work::run_mp4s() {
     }
     auto mp4 = export_recovered(*source, row, h264_path, complete, options.out, options.video,
                                 [&] { return stop.load(); }, on_progress);
-    before += complete ? mp4.bytes : 0;
+    before += h264_bytes;
     if (mp4.renamed) log(video::mp4_name(row.name) + " 已存在，写入 " + mp4.path);
     if (mp4.repaired) {
       log(mp4.path + "：片段没有参数集，取自扇区 " + mp4.parameter_sets_from.substr(mp4.parameter_sets_from.find(' ') + 1) +

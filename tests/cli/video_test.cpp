@@ -16,6 +16,7 @@
 #include "imagegen/image_file.h"
 #include "recover/recover.h"
 #include "recover/temp_folder.h"
+#include "sources/block_source.h"
 
 namespace clip::cli {
 namespace {
@@ -189,6 +190,33 @@ TEST(CliMp4, RepairedClipDecodesFromItsFirstFrameWhileItsH264AloneDoesNot) {
   }
   EXPECT_GT(repaired, 0);
   EXPECT_TRUE(contains(r.err, "片段没有参数集，取自扇区")) << r.err;
+}
+
+TEST(CliMp4, AClipCutByTheEndOfTheSourceGetsAnIncompleteMp4ThatPlays) {
+  Disk disk;
+  // The image loses the last 120 sectors, inside the video of the last
+  // block, while the device still announces its old size.
+  const fs::path image = fs::u8path(disk.image());
+  const auto sectors = static_cast<int64_t>(fs::file_size(image) / 512);
+  fs::resize_file(image, static_cast<uintmax_t>(sectors - 120) * 512);
+  Environment env;
+  env.open_source = [&](const std::string& path) { return sources::open_block_source(path, sectors); };
+  const auto r = call({"recover", disk.image(), "--out", disk.str("out"), "--mp4", "--json"}, env);
+  EXPECT_EQ(r.status, 1) << r.err;
+  int incomplete = 0;
+  for (const auto& f : objects(r.out, "files")) {
+    SCOPED_TRACE(f);
+    EXPECT_EQ(field(f, "mp4_outcome"), "complete");
+    if (field(f, "outcome") != "incomplete") continue;
+    ++incomplete;
+    const std::string mp4 = field(f, "mp4_path");
+    EXPECT_TRUE(contains(mp4, "-不完整.mp4"));
+    EXPECT_EQ(file_sha(mp4), field(f, "mp4_sha256"));
+    // The picture the end cut short is left out, so the rest decodes cleanly.
+    EXPECT_EQ(decode_errors(mp4), "");
+    EXPECT_EQ(probe(mp4).substr(probe(mp4).find(',') + 1), field(f, "frames") + "\n");
+  }
+  EXPECT_EQ(incomplete, 1) << r.out;
 }
 
 TEST(CliPreview, WritesTheFirstPictureAndTellsFramesAndDurationOnlyOnce) {
