@@ -501,10 +501,7 @@ void Work::run_mp4s() {
                                 [&] { return stop.load(); }, on_progress);
     before += h264_bytes;
     if (mp4.renamed) log(video::mp4_name(row.name) + " 已存在，写入 " + mp4.path);
-    if (mp4.repaired) {
-      log(mp4.path + "：片段没有参数集，取自扇区 " + mp4.parameter_sets_from.substr(mp4.parameter_sets_from.find(' ') + 1) +
-          "，从第一个 IDR 画面开始");
-    }
+    if (mp4.repaired) log(repaired_line(mp4));
     const bool stopped = mp4.outcome == video::ExportOutcome::stopped;
     if (!mp4.ok && !stopped) log("片段 " + std::to_string(row.number) + " 的 MP4 导出失败：" + mp4.error);
     std::lock_guard lock(mutex);
@@ -619,34 +616,24 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   const Options& o = *parsed.options;
   const std::string path = device_path(o.source);
 
-  if (o.command == "recover") {
+  if (o.command == "recover" || o.command == "preview") {
     std::unique_ptr<recover::VolumeMap> system_volumes;
     recover::VolumeMap* volumes = env.volumes;
     if (!volumes) {
       system_volumes = recover::make_system_volume_map();
       volumes = system_volumes.get();
     }
-    const std::string problem = recover::check_output_folder(path, o.out, *volumes, true);
-    if (!problem.empty()) {
-      std::fprintf(env.err, "clipsalvage: %s\n", problem.c_str());
-      return kExitFailure;
+    std::string problem;
+    if (o.command == "recover") {
+      problem = recover::check_output_folder(path, o.out, *volumes, true);
+    } else if (recover::path_exists(o.out)) {
+      // A taken name is refused before the scan, not after it.
+      problem = "文件已存在，不会覆盖：" + o.out;
+    } else {
+      // The picture's folder passes the same checks as recovery's.
+      const std::string folder = recover::parent_folder(o.out);
+      problem = recover::check_output_folder(path, folder.empty() ? "/" : folder, *volumes);
     }
-  }
-  if (o.command == "preview") {
-    // The picture's folder passes the same checks as recovery's, and a taken
-    // name is refused before the scan, not after it.
-    if (recover::path_exists(o.out)) {
-      std::fprintf(env.err, "clipsalvage: 文件已存在，不会覆盖：%s\n", o.out.c_str());
-      return kExitFailure;
-    }
-    std::unique_ptr<recover::VolumeMap> system_volumes;
-    recover::VolumeMap* volumes = env.volumes;
-    if (!volumes) {
-      system_volumes = recover::make_system_volume_map();
-      volumes = system_volumes.get();
-    }
-    const std::string folder = recover::parent_folder(o.out);
-    const std::string problem = recover::check_output_folder(path, folder.empty() ? "/" : folder, *volumes);
     if (!problem.empty()) {
       std::fprintf(env.err, "clipsalvage: %s\n", problem.c_str());
       return kExitFailure;
