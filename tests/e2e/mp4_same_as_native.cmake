@@ -72,7 +72,7 @@ foreach(i RANGE ${last})
   # The Windows report names its file by its Windows path.
   string(JSON w_path GET "${win_out}" files ${i} mp4_path)
   string(JSON n_path GET "${native_out}" files ${i} mp4_path)
-  string(REGEX REPLACE ".*\\\\" "" w_file "${w_path}")
+  string(REGEX REPLACE ".*[/\\]" "" w_file "${w_path}")
   set(same_library OFF)
   if(win_library STREQUAL native_library)
     set(same_library ON)
