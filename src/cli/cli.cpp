@@ -22,6 +22,7 @@
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/table.h"
+#include "cli/video.h"
 #include "recover/recover.h"
 #include "scanner/scanner.h"
 #include "sources/block_source.h"
@@ -38,9 +39,10 @@ using scanner::kStoppedLine;
 constexpr const char* kStoppingLine = "正在停止……再按一次 Ctrl-C 立即结束";
 
 constexpr const char* kUsage =
-    "usage: clipsalvage scan SOURCE [--json] [--progress]\n"
-    "       clipsalvage recover SOURCE --out DIR [--clip N]... [--json] [--progress]\n"
-    "       clipsalvage help [scan|recover]     (also -h, --help, SUBCOMMAND --help)\n"
+    "usage: clipsalvage scan SOURCE [--durations] [--fps RATE] [--json] [--progress]\n"
+    "       clipsalvage recover SOURCE --out DIR [--clip N]... [--mp4] [--fps RATE] [--json] [--progress]\n"
+    "       clipsalvage preview SOURCE --clip N --out FILE.jpg [--fps RATE] [--json] [--progress]\n"
+    "       clipsalvage help [scan|recover|preview]  (also -h, --help, SUBCOMMAND --help)\n"
     "       clipsalvage --version\n";
 
 constexpr const char* kHelp =
@@ -69,17 +71,22 @@ constexpr const char* kHelp =
     "         the clip goes to NAME(1).264, NAME(2).264, ... instead. A clip cut\n"
     "         short because the source ended or stopped answering is kept as\n"
     "         NAME-不完整.264 and counts as failed; the partial file of a stopped or\n"
-    "         failed clip is deleted. Every file is listed with its SHA-256.\n"
+    "         failed clip is deleted. Every file is listed with its SHA-256.\n";
+
+// After the video options, for every command.
+constexpr const char* kHelpCommon =
     "\n"
     "  --json      print the report as JSON. A path whose bytes are not UTF-8 is\n"
     "              shown with U+FFFD and its bytes in a \"..._bytes\" hex field.\n"
     "  --progress  show progress on standard error (always shown on a terminal).\n"
     "\n"
-    "Ctrl-C stops the scan or the recovery and prints what was found and written\n"
-    "so far; a second Ctrl-C ends the program at once.\n"
+    "Ctrl-C stops the work (the scan, the recovery, the MP4 export, the durations,\n"
+    "the preview) and prints what was found and written so far; a second Ctrl-C\n"
+    "ends the program at once.\n"
     "\n"
     "Exit status: 0 done; 1 an error (the source, the folder, a clip that failed\n"
-    "or is incomplete, writing the report); 2 wrong usage; 130 stopped by Ctrl-C.\n";
+    "or is incomplete, an MP4 or a preview that failed, writing the report); 2\n"
+    "wrong usage; 130 stopped by Ctrl-C.\n";
 
 struct Options {
   std::string command;
@@ -88,6 +95,7 @@ struct Options {
   std::vector<int64_t> clips;
   bool json = false;
   bool progress = false;
+  VideoOptions video;
 };
 
 struct Parsed {
@@ -102,17 +110,19 @@ Parsed parse(const std::vector<std::string>& args) {
   if (args.empty()) return usage_error("no command given");
   const std::string& first = args[0];
   if (first == "-h" || first == "--help" || first == "help") {
-    if (args.size() > 2 || (args.size() == 2 && args[1] != "scan" && args[1] != "recover")) {
-      return usage_error("help takes scan or recover: " + args.back());
+    if (args.size() > 2 || (args.size() == 2 && args[1] != "scan" && args[1] != "recover" && args[1] != "preview")) {
+      return usage_error("help takes scan, recover or preview: " + args.back());
     }
     return {std::nullopt, {}, true};
   }
-  if (first != "scan" && first != "recover") {
+  if (first != "scan" && first != "recover" && first != "preview") {
     return usage_error((!first.empty() && first[0] == '-' ? "unknown option " : "unknown command ") + first);
   }
   Options o;
   o.command = first;
   const bool recover = o.command == "recover";
+  // preview takes --clip and --out as well: one clip, one picture file.
+  const bool writes = recover || o.command == "preview";
   bool have_out = false;
   bool options_end = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -136,22 +146,25 @@ Parsed parse(const std::vector<std::string>& args) {
         o.json = true;
       } else if (name == "--progress" && !inline_value) {
         o.progress = true;
-      } else if (name == "--out" && recover) {
+      } else if (name == "--out" && writes) {
         const auto v = value();
-        if (!v || v->empty()) return usage_error("--out needs a folder");
+        if (!v || v->empty()) return usage_error(recover ? "--out needs a folder" : "--out needs a file");
         if (have_out) return usage_error("--out given twice");
         o.out = *v;
         have_out = true;
-      } else if (name == "--clip" && recover) {
+      } else if (name == "--clip" && writes) {
         const auto v = value();
         if (!v) return usage_error("--clip needs a positive number");
         const auto n = sources::parse_sectors(*v);
         if (!n || *n == 0) return usage_error("--clip needs a positive number: " + *v);
         o.clips.push_back(*n);
-      } else if ((name == "--out" || name == "--clip") && !recover) {
-        return usage_error(name + " belongs to recover, not scan");
+      } else if ((name == "--out" || name == "--clip") && !writes) {
+        return usage_error(name + " belongs to recover and preview, not scan");
       } else {
-        return usage_error("unknown option " + a);
+        std::string error;
+        const auto taken = parse_video_option(o.command, name, inline_value.has_value(), value, o.video, error);
+        if (taken == OptionTaken::error) return usage_error(error);
+        if (taken == OptionTaken::no) return usage_error("unknown option " + a);
       }
     } else if (o.source.empty()) {
       if (a.empty()) return usage_error("SOURCE is empty");
@@ -162,6 +175,10 @@ Parsed parse(const std::vector<std::string>& args) {
   }
   if (o.source.empty()) return usage_error(o.command + " needs a SOURCE");
   if (recover && !have_out) return usage_error("recover needs --out DIR");
+  if (o.command == "preview") {
+    if (!have_out) return usage_error("preview needs --out FILE.jpg");
+    if (o.clips.size() != 1) return usage_error("preview needs one --clip N");
+  }
   return {o, {}, false};
 }
 
@@ -206,9 +223,12 @@ std::string ranges_json(const std::vector<SectorRange>& ranges) {
   return s + "]";
 }
 
-std::string clip_json(const ClipRow& r) {
+// With --durations the clip's timing; "end" is empty without it.
+std::string clip_json(const ClipRow& r, const ClipTiming* timing) {
   std::string s = "{\"number\": " + std::to_string(r.number) + ", \"channel\": " + json_string(r.channel) +
-                  ", \"start\": " + json_string(r.start) + ", \"size_mb\": " + std::to_string(r.size_mb) +
+                  ", \"start\": " + json_string(r.start) +
+                  ", \"end\": " + json_string(timing ? timing->end : std::string()) + timing_json(timing) +
+                  ", \"size_mb\": " + std::to_string(r.size_mb) +
                   ", \"name\": " + json_string(r.name) + ", \"blocks\": " + std::to_string(r.blocks) +
                   ", \"first_sector\": " + std::to_string(r.first_sector) +
                   ", \"closed\": " + (r.closed ? "true" : "false") + ", \"runs\": [";
@@ -233,6 +253,7 @@ struct FileReport {
   recover::RecoveredFile file;
   recover::RecoverOutcome outcome = recover::RecoverOutcome::failed;
   std::string error;
+  std::optional<video::Mp4Result> mp4;  // with --mp4, once its export ran
 };
 
 std::string file_json(const FileReport& f) {
@@ -246,6 +267,7 @@ std::string file_json(const FileReport& f) {
     s += ", \"partial_removed\": " + std::string(f.file.partial_removed ? "true" : "false");
     s += ", \"error\": " + json_string(f.error);
   }
+  if (f.mp4) s += mp4_json(*f.mp4);
   return s + "}";
 }
 
@@ -279,6 +301,9 @@ struct Work {
   std::optional<ClipRow> recovering;  // the clip being written
   std::string failure;                // what made the run fail, in words
   bool recovery_stopped = false;
+  std::string stopped_text = "恢复已停止";  // what recovery_stopped means
+  std::vector<ClipTiming> timings;        // scan --durations, by row
+  std::optional<PreviewReport> preview;  // preview, once it ran
 
   // A line on the log (standard error), unless run() has returned.
   void log(const std::string& line) {
@@ -292,6 +317,9 @@ struct Work {
 
   void run_scan();
   void run_recovery();
+  void run_mp4s();
+  void run_durations();
+  void run_preview();
 };
 
 void Work::run_scan() {
@@ -427,6 +455,119 @@ void Work::run_recovery() {
       std::to_string(complete_bytes) + " 字节");
 }
 
+// The MP4 of every clip whose .264 was written, complete or incomplete, in
+// the order of the files.
+void Work::run_mp4s() {
+  std::vector<std::pair<std::size_t, ClipRow>> todo;
+  uint64_t total = 0;
+  {
+    std::lock_guard lock(mutex);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const auto outcome = files[i].outcome;
+      if (outcome != recover::RecoverOutcome::complete && outcome != recover::RecoverOutcome::incomplete) continue;
+      for (const auto& r : rows) {
+        if (r.number == files[i].file.number) todo.emplace_back(i, r);
+      }
+      total += files[i].file.bytes;
+    }
+    if (show_progress && !abandoned) progress.start_job();
+  }
+  uint64_t before = 0;
+  for (std::size_t k = 0; k < todo.size(); ++k) {
+    if (stop.load()) {
+      std::lock_guard lock(mutex);
+      recovery_stopped = true;
+      stopped_text = "导出 MP4 已停止";
+      break;
+    }
+    const auto& [index, row] = todo[k];
+    std::string h264_path;
+    bool complete = false;
+    uint64_t h264_bytes = 0;
+    {
+      std::lock_guard lock(mutex);
+      h264_path = files[index].file.path;
+      complete = files[index].outcome == recover::RecoverOutcome::complete;
+      h264_bytes = files[index].file.bytes;
+    }
+    std::function<void(uint64_t, uint64_t)> on_progress;
+    if (show_progress) {
+      on_progress = [&, k](uint64_t done, uint64_t) {
+        std::lock_guard lock(mutex);
+        if (!abandoned) progress.clip_work("导出 MP4", before + done, total, k, todo.size());
+      };
+    }
+    auto mp4 = export_recovered(*source, row, h264_path, complete, options.out, options.video,
+                                [&] { return stop.load(); }, on_progress);
+    before += h264_bytes;
+    if (mp4.renamed) log(video::mp4_name(row.name) + " 已存在，写入 " + mp4.path);
+    if (mp4.repaired) log(repaired_line(mp4));
+    const bool stopped = mp4.outcome == video::ExportOutcome::stopped;
+    if (!mp4.ok && !stopped) log("片段 " + std::to_string(row.number) + " 的 MP4 导出失败：" + mp4.error);
+    std::lock_guard lock(mutex);
+    if (!mp4.ok && !stopped && failure.empty()) {
+      failure = "片段 " + std::to_string(row.number) + " 的 MP4 导出失败：" + mp4.error;
+    }
+    files[index].mp4 = std::move(mp4);
+    if (stopped) {
+      recovery_stopped = true;
+      stopped_text = "导出 MP4 已停止";
+      break;
+    }
+  }
+  std::lock_guard lock(mutex);
+  if (!abandoned) progress.finish();
+}
+
+void Work::run_durations() {
+  std::vector<ClipRow> listed;
+  {
+    std::lock_guard lock(mutex);
+    listed = rows;
+    if (show_progress && !abandoned) progress.start_job();
+  }
+  uint64_t total = 0;
+  for (const auto& r : listed) total += recover::expected_bytes(r, scan.sectors);
+  std::function<void(std::size_t, uint64_t)> on_progress;
+  if (show_progress) {
+    on_progress = [&](std::size_t clip, uint64_t bytes) {
+      std::lock_guard lock(mutex);
+      if (!abandoned) progress.clip_work("计算时长", bytes, total, clip - 1, listed.size());
+    };
+  }
+  auto found = clip_timings(*source, listed, options.video, [&] { return stop.load(); }, on_progress);
+  std::lock_guard lock(mutex);
+  if (found.size() < listed.size() && stop.load()) {
+    recovery_stopped = true;
+    stopped_text = "计算时长已停止";
+  }
+  timings = std::move(found);
+  if (!abandoned) progress.finish();
+}
+
+void Work::run_preview() {
+  std::optional<ClipRow> row;
+  {
+    std::lock_guard lock(mutex);
+    for (const auto& r : rows) {
+      if (r.number == options.clips.front()) row = r;
+    }
+    if (!row) {
+      failure = "没有编号为 " + std::to_string(options.clips.front()) + " 的片段（扫描列出 " +
+                std::to_string(rows.size()) + " 个片段）";
+      return;
+    }
+  }
+  auto report = preview_clip(*source, *row, options.out, options.video, [&] { return stop.load(); });
+  std::lock_guard lock(mutex);
+  if (report.stopped) {
+    recovery_stopped = true;
+    stopped_text = "预览已停止";
+  }
+  if (!report.ok && !report.stopped) failure = "片段 " + std::to_string(row->number) + " 无法预览：" + report.error;
+  preview = std::move(report);
+}
+
 // Writes the report to standard output and remembers the first failure.
 class Output {
  public:
@@ -460,6 +601,8 @@ int run(const std::vector<std::string>& args, const Environment& env) {
     out.put(kUsage);
     out.put("\n");
     out.put(kHelp);
+    out.put(kVideoHelp);
+    out.put(kHelpCommon);
     if (!out.finish()) {
       std::fprintf(env.err, "clipsalvage: 无法写入标准输出：%s\n", out.error().c_str());
       return kExitFailure;
@@ -473,14 +616,24 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   const Options& o = *parsed.options;
   const std::string path = device_path(o.source);
 
-  if (o.command == "recover") {
+  if (o.command == "recover" || o.command == "preview") {
     std::unique_ptr<recover::VolumeMap> system_volumes;
     recover::VolumeMap* volumes = env.volumes;
     if (!volumes) {
       system_volumes = recover::make_system_volume_map();
       volumes = system_volumes.get();
     }
-    const std::string problem = recover::check_output_folder(path, o.out, *volumes, true);
+    std::string problem;
+    if (o.command == "recover") {
+      problem = recover::check_output_folder(path, o.out, *volumes, true);
+    } else if (recover::path_exists(o.out)) {
+      // A taken name is refused before the scan, not after it.
+      problem = "文件已存在，不会覆盖：" + o.out;
+    } else {
+      // The picture's folder passes the same checks as recovery's.
+      const std::string folder = recover::parent_folder(o.out);
+      problem = recover::check_output_folder(path, folder.empty() ? "/" : folder, *volumes);
+    }
     if (!problem.empty()) {
       std::fprintf(env.err, "clipsalvage: %s\n", problem.c_str());
       return kExitFailure;
@@ -515,7 +668,17 @@ int run(const std::vector<std::string>& args, const Environment& env) {
     // Nothing may escape a thread's start: a failure ends the run as failed.
     try {
       work->run_scan();
-      if (work->options.command == "recover" && work->scan.end == ScanEnd::complete) work->run_recovery();
+      const std::string& command = work->options.command;
+      if (work->scan.end == ScanEnd::complete) {
+        if (command == "recover") {
+          work->run_recovery();
+          if (work->options.video.mp4 && !work->stop.load()) work->run_mp4s();
+        } else if (command == "preview") {
+          work->run_preview();
+        } else if (work->options.video.durations) {
+          work->run_durations();
+        }
+      }
     } catch (const std::exception& e) {
       std::lock_guard lock(work->mutex);
       work->failure = std::string("内部错误：") + e.what();
@@ -573,6 +736,9 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   const std::optional<ClipRow> cut_short = abandoned ? work->recovering : std::nullopt;
   std::string failure = work->failure;
   const bool recovery_stopped = work->recovery_stopped || (abandoned && scan_done);
+  const std::string stopped_text = work->stopped_text;
+  const std::vector<ClipTiming> timings = work->timings;
+  const std::optional<PreviewReport> preview = work->preview;
   const bool stopped_line_logged = work->stopped_line_logged;
   lock.unlock();
 
@@ -589,7 +755,7 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   std::string why_incomplete;
   if (scan_stopped || recovery_stopped) {
     status = kExitStopped;
-    why_incomplete = scan_stopped ? kStoppedLine : "恢复已停止";
+    why_incomplete = scan_stopped ? kStoppedLine : stopped_text;
   } else if (!failure.empty() || !files_complete) {
     status = kExitFailure;
     why_incomplete = failure.empty() ? "有片段没有完整恢复" : failure;
@@ -609,8 +775,12 @@ int run(const std::vector<std::string>& args, const Environment& env) {
                     ", \"complete\": " + (why_incomplete.empty() ? "true" : "false");
     if (!why_incomplete.empty()) s += ", \"error\": " + json_string(why_incomplete);
     s += ", \"unreadable\": " + ranges_json(result.unreadable) + ", \"clips\": [";
-    for (std::size_t i = 0; i < rows.size(); ++i) s += (i ? ", " : "") + clip_json(rows[i]);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      s += (i ? ", " : "") + clip_json(rows[i], i < timings.size() ? &timings[i] : nullptr);
+    }
     s += "]";
+    if (preview) s += ", " + preview_json(*preview);
+    if (o.video.mp4) s += ", \"mp4_library\": " + json_string(video::video_library_versions());
     if (o.command == "recover") {
       s += ", \"files\": [";
       for (std::size_t i = 0; i < files.size(); ++i) s += (i ? ", " : "") + file_json(files[i]);
@@ -619,12 +789,16 @@ int run(const std::vector<std::string>& args, const Environment& env) {
     s += "}\n";
     out.put(s);
   } else {
-    out.put(clip_table(rows, list_partial));
+    std::vector<std::string> ends;
+    for (const auto& t : timings) ends.push_back(t.end);
+    out.put(clip_table(rows, list_partial, ends));
     for (const auto& f : files) {
       const bool ok = f.outcome == recover::RecoverOutcome::complete;
       out.put(std::to_string(f.file.number) + "  " + valid_utf8(f.file.path) + "  " + std::to_string(f.file.bytes) +
               "  " + (ok ? f.file.sha256 : valid_utf8(f.error)) + "\n");
+      if (f.mp4) out.put(mp4_line(f.file.number, *f.mp4));
     }
+    if (preview) out.put(preview_text(*preview));
     if (!why_incomplete.empty()) out.put(valid_utf8(why_incomplete) + "\n");
   }
   if (!out.finish()) {

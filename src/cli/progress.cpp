@@ -58,8 +58,18 @@ void ProgressLine::scan_complete() {
 }
 
 void ProgressLine::recovery(uint64_t done_bytes, uint64_t total_bytes, std::size_t clip, std::size_t clips) {
-  draw("恢复 片段 " + std::to_string(clip + 1) + "/" + std::to_string(clips), static_cast<double>(done_bytes),
+  clip_work("恢复", done_bytes, total_bytes, clip, clips);
+}
+
+void ProgressLine::clip_work(const std::string& what, uint64_t done_bytes, uint64_t total_bytes, std::size_t clip,
+                             std::size_t clips) {
+  draw(what + " 片段 " + std::to_string(clip + 1) + "/" + std::to_string(clips), static_cast<double>(done_bytes),
        static_cast<double>(total_bytes), rate(static_cast<double>(done_bytes)), done_bytes >= total_bytes);
+}
+
+void ProgressLine::start_job() {
+  started_ = Clock::now();
+  retry_seconds_ = 0;
 }
 
 void ProgressLine::draw(const std::string& what, double done, double total, double rate_bytes, bool force) {

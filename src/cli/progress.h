@@ -22,6 +22,11 @@ class ProgressLine {
   // The scan reached the end: the last line shows 100 %.
   void scan_complete();
   void recovery(uint64_t done_bytes, uint64_t total_bytes, std::size_t clip, std::size_t clips);
+  // Work clip by clip after the scan (MP4 export, durations): "WHAT 片段 2/9".
+  void clip_work(const std::string& what, uint64_t done_bytes, uint64_t total_bytes, std::size_t clip,
+                 std::size_t clips);
+  // A new job on the same line: its rate and time left count from now.
+  void start_job();
   // Time spent retrying unreadable sectors, left out of the rate.
   void retry(double seconds) { retry_seconds_ += seconds; }
   // Ends a line drawn in place, before other output.

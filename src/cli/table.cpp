@@ -7,7 +7,7 @@
 
 namespace clip::cli {
 
-std::string clip_table(const std::vector<scanner::ClipRow>& rows, bool partial) {
+std::string clip_table(const std::vector<scanner::ClipRow>& rows, bool partial, const std::vector<std::string>& ends) {
   // Number, channel, start time, end, size and first sector, then the name:
   // the name, always the widest, goes last and is not padded.
   constexpr std::size_t kColumns = 7;
@@ -15,8 +15,11 @@ std::string clip_table(const std::vector<scanner::ClipRow>& rows, bool partial) 
   const std::array<bool, kColumns> right{true, false, false, false, true, true, false};
   std::vector<std::array<std::string, kColumns>> lines;
   lines.push_back(header);
-  for (const auto& r : rows) {
-    lines.push_back({std::to_string(r.number), r.channel, r.start, r.closed ? "" : "未结束", std::to_string(r.size_mb),
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto& r = rows[i];
+    std::string end = i < ends.size() ? ends[i] : std::string();
+    if (!r.closed) end += end.empty() ? "未结束" : "（未结束）";
+    lines.push_back({std::to_string(r.number), r.channel, r.start, end, std::to_string(r.size_mb),
                      std::to_string(r.first_sector), r.name});
   }
   std::array<int, kColumns> width{};

@@ -10,7 +10,9 @@
 namespace clip::cli {
 
 // Header, one line per clip and a closing line with the count, which says
-// when the list is partial. Clips still open at the end show 未结束.
-std::string clip_table(const std::vector<scanner::ClipRow>& rows, bool partial);
+// when the list is partial. The end column shows `ends` (by row, from the
+// clips' durations) where known; clips still open at the end show 未结束.
+std::string clip_table(const std::vector<scanner::ClipRow>& rows, bool partial,
+                       const std::vector<std::string>& ends = {});
 
 }  // namespace clip::cli

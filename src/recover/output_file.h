@@ -1,7 +1,7 @@
 // The platform side of writing a recovered clip: a new file that is never
 // opened over an existing one, flushed to the disk before it counts, renamed
 // without replacing anything, and removed through the very path it was
-// created with.
+// created with; and a written file read back.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +21,9 @@ class OutputFile {
 
   Create create_new(const std::string& path);  // UTF-8 path
   bool write(const uint8_t* data, std::size_t size);
+  // Moves the write position (from the file's start), for a writer that goes
+  // back to fill in sizes.
+  bool seek(int64_t offset);
   bool flush();  // the file's data and size on the disk (fsync, FlushFileBuffers)
   bool close();
   // Renames the closed file to `target` unless `target` exists; the system
@@ -40,6 +43,29 @@ class OutputFile {
   std::string error_;
   uint64_t written_ = 0;
   uint64_t synced_to_ = 0;
+};
+
+// A file read from its start (a recovered clip, an export read back for its
+// hash).
+class InputFile {
+ public:
+  InputFile() = default;
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool open(const std::string& path);  // UTF-8 path
+  // Bytes read, 0 at the end, -1 on failure.
+  int64_t read(uint8_t* into, std::size_t size);
+  bool seek(int64_t offset);  // from the file's start
+  int64_t size();             // -1 on failure
+  void close();
+  bool is_open() const { return handle_ != -1; }
+  const std::string& last_error() const { return error_; }
+
+ private:
+  intptr_t handle_ = -1;
+  std::string error_;
 };
 
 std::string join_path(const std::string& folder, const std::string& name);

@@ -27,6 +27,14 @@ namespace {
 
 std::string reason(int err) { return std::strerror(err); }
 
+bool seek_fd(intptr_t handle, int64_t offset, std::string& error) {
+  if (::lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) < 0) {
+    error = reason(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct Sha256::State {
@@ -102,6 +110,8 @@ bool OutputFile::write(const uint8_t* data, std::size_t size) {
   return true;
 }
 
+bool OutputFile::seek(int64_t offset) { return seek_fd(handle_, offset, error_); }
+
 bool OutputFile::flush() {
   while (::fsync(static_cast<int>(handle_)) != 0) {
     if (errno == EINTR) continue;
@@ -156,6 +166,46 @@ bool OutputFile::remove() {
     return false;
   }
   return true;
+}
+
+InputFile::~InputFile() { close(); }
+
+bool InputFile::open(const std::string& path) {
+  close();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error_ = reason(errno);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+int64_t InputFile::read(uint8_t* into, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(static_cast<int>(handle_), into, size);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    error_ = reason(errno);
+    return -1;
+  }
+}
+
+bool InputFile::seek(int64_t offset) { return seek_fd(handle_, offset, error_); }
+
+int64_t InputFile::size() {
+  struct stat st {};
+  if (::fstat(static_cast<int>(handle_), &st) != 0) {
+    error_ = reason(errno);
+    return -1;
+  }
+  return st.st_size;
+}
+
+void InputFile::close() {
+  if (handle_ < 0) return;
+  ::close(static_cast<int>(handle_));
+  handle_ = -1;
 }
 
 std::string join_path(const std::string& folder, const std::string& name) {

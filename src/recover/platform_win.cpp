@@ -55,6 +55,16 @@ std::wstring system_path(const std::string& path) {
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
+bool seek_handle(intptr_t handle, int64_t offset, std::string& error) {
+  LARGE_INTEGER to;
+  to.QuadPart = offset;
+  if (!SetFilePointerEx(reinterpret_cast<HANDLE>(handle), to, nullptr, FILE_BEGIN)) {
+    error = last_error_text();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct Sha256::State {
@@ -129,6 +139,8 @@ bool OutputFile::write(const uint8_t* data, std::size_t size) {
   return true;
 }
 
+bool OutputFile::seek(int64_t offset) { return seek_handle(handle_, offset, error_); }
+
 bool OutputFile::flush() {
   if (!FlushFileBuffers(reinterpret_cast<HANDLE>(handle_))) {
     error_ = last_error_text();
@@ -165,6 +177,47 @@ bool OutputFile::remove() {
     return false;
   }
   return true;
+}
+
+InputFile::~InputFile() { close(); }
+
+bool InputFile::open(const std::string& path) {
+  close();
+  HANDLE h = CreateFileW(system_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error_ = last_error_text();
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+int64_t InputFile::read(uint8_t* into, std::size_t size) {
+  DWORD done = 0;
+  const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 24));
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle_), into, piece, &done, nullptr)) {
+    error_ = last_error_text();
+    return -1;
+  }
+  return done;
+}
+
+bool InputFile::seek(int64_t offset) { return seek_handle(handle_, offset, error_); }
+
+int64_t InputFile::size() {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(handle_), &size)) {
+    error_ = last_error_text();
+    return -1;
+  }
+  return size.QuadPart;
+}
+
+void InputFile::close() {
+  if (handle_ == -1) return;
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
 }
 
 std::string join_path(const std::string& folder, const std::string& name) {

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "cli/call.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/table.h"
@@ -29,7 +30,10 @@ namespace clip::cli {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempFolder;
+using clip::testing::TempFolder;
+using testing::call;
+using testing::Output;
+using testing::read_back;
 
 // A sparse image past 4,096,000,000 bytes: the signature after the search
 // start, three small clips, the last block cut short by the end.
@@ -99,36 +103,6 @@ std::string source_path(const std::string& image) {
 #endif
 }
 
-struct Output {
-  int status;
-  std::string out, err;
-  bool left_running = false;
-};
-
-std::string read_back(std::FILE* f) {
-  std::string s;
-  std::fflush(f);
-  std::rewind(f);
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) s.append(buffer, n);
-  std::fclose(f);
-  return s;
-}
-
-// Runs the command with its output captured in files of a folder of its own.
-Output call(std::vector<std::string> args, Environment env = {}) {
-  TempFolder capture("clipsalvage-cli-out");
-  env.out = std::fopen(capture.str("out").c_str(), "w+b");
-  env.err = std::fopen(capture.str("err").c_str(), "w+b");
-  Output result{};
-  env.work_left_running = &result.left_running;
-  result.status = run(args, env);
-  result.out = read_back(env.out);
-  result.err = read_back(env.err);
-  return result;
-}
-
 // A stop that the work always answers by itself: however loaded the
 // machine, the report waits for it.
 Environment stopping(std::function<bool()> stop) {
@@ -154,12 +128,14 @@ TEST(CliScan, JsonReportOfABigSparseImage) {
   EXPECT_EQ(r.out,
             "{\"source\": " + json_string(source_path(ws.image())) +
                 ", \"sectors\": 8000830, \"signature_sector\": 8000130, \"complete\": true, \"unreadable\": [], "
-                "\"clips\": [{\"number\": 1, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-30\", \"size_mb\": 0, "
+                "\"clips\": [{\"number\": 1, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-30\", \"end\": \"\", "
+                "\"size_mb\": 0, "
                 "\"name\": \"ch00000000000001-12-05-20-13-45-30-.264\", \"blocks\": 2, \"first_sector\": 8000130, "
                 "\"closed\": true, \"runs\": [[8000130, 2]]}, {\"number\": 2, \"channel\": \"02\", \"start\": "
-                "\"2012-05-20 13-45-31\", \"size_mb\": 0, \"name\": \"ch00000000000002-12-05-20-13-45-31-.264\", "
+                "\"2012-05-20 13-45-31\", \"end\": \"\", \"size_mb\": 0, \"name\": \"ch00000000000002-12-05-20-13-45-31-.264\", "
                 "\"blocks\": 1, \"first_sector\": 8000386, \"closed\": false, \"runs\": [[8000386, 1]]}, "
-                "{\"number\": 3, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-32\", \"size_mb\": 0, \"name\": "
+                "{\"number\": 3, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-32\", \"end\": \"\", \"size_mb\": 0, "
+                "\"name\": "
                 "\"ch00000000000001-12-05-20-13-45-32-.264\", \"blocks\": 3, \"first_sector\": 8000514, \"closed\": "
                 "false, \"runs\": [[8000514, 3]]}]}\n");
   EXPECT_TRUE(contains(r.err, "扫描完成!"));
@@ -180,14 +156,14 @@ TEST(CliUsage, EveryUsageErrorSaysWhatWasWrongBeforeTheUsage) {
       {{"scan", img, "--frob"}, "unknown option --frob"},
       {{"scan", img, "--json=yes"}, "unknown option --json=yes"},
       {{"scan", img, "other.img"}, "unexpected argument other.img (SOURCE is " + img + ")"},
-      {{"scan", img, "--out", "x"}, "--out belongs to recover, not scan"},
+      {{"scan", img, "--out", "x"}, "--out belongs to recover and preview, not scan"},
       {{"recover", img}, "recover needs --out DIR"},
       {{"recover", img, "--out"}, "--out needs a folder"},
       {{"recover", img, "--out", "a", "--out", "b"}, "--out given twice"},
       {{"recover", img, "--out", "x", "--clip", "abc"}, "--clip needs a positive number: abc"},
       {{"recover", img, "--out", "x", "--clip=0"}, "--clip needs a positive number: 0"},
       {{"recover", img, "--out", "x", "--clip", "-3"}, "--clip needs a positive number: -3"},
-      {{"help", "frob"}, "help takes scan or recover: frob"},
+      {{"help", "frob"}, "help takes scan, recover or preview: frob"},
   };
   for (const auto& c : cases) {
     const auto r = call(c.args);

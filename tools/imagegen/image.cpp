@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <set>
 #include <stdexcept>
 
 namespace clip::imagegen {
@@ -14,7 +15,8 @@ bool start_code_at(std::span<const uint8_t> s, std::size_t i) {
 
 }  // namespace
 
-VideoFeed::VideoFeed(std::span<const uint8_t> stream) : stream_(stream) {
+VideoFeed::VideoFeed(std::span<const uint8_t> stream, bool parameter_sets, std::size_t first_picture)
+    : stream_(stream) {
   // A unit runs from its start code (with a fourth leading zero when there is
   // one) to the next start code.
   std::vector<std::size_t> starts;
@@ -36,10 +38,14 @@ VideoFeed::VideoFeed(std::span<const uint8_t> stream) : stream_(stream) {
                              ? starts[k] + 4
                              : starts[k] + 3;
     int type = header < stream.size() ? stream[header] & 0x1F : 0;
-    if ((type == 7 || type == 8) && end < stream.size()) continue;
+    if ((type == 7 || type == 8) && end < stream.size()) {
+      if (!parameter_sets) group = end;
+      continue;
+    }
     units_.emplace_back(group, end - group);
     group = end;
   }
+  next_unit_ = first_picture % units_.size();
 }
 
 Bytes VideoFeed::next(std::size_t budget) {
@@ -96,7 +102,7 @@ std::vector<PlacedRecording> write_recordings(const ImageSpec& plan, BlockSink& 
             std::min<int64_t>(kBlockSectors, plan.sectors - sector) * kSectorBytes);
 
         // Each recording plays the stream from its start.
-        auto feed = feeds.try_emplace(index, sample_video()).first;
+        auto feed = feeds.try_emplace(index, sample_video(), r.parameter_sets, r.first_picture).first;
         Bytes video = feed->second.next(plan.video_per_block);
 
         Bytes block;
@@ -152,6 +158,15 @@ ImageSpec sample_spec(bool odd_times) {
   for (const auto& r : plan.recordings) total += r.blocks;
   plan.sectors = plan.first_sector + int64_t{total} * kBlockSectors;
   return plan;
+}
+
+void drop_parameter_sets(ImageSpec& plan) {
+  std::set<uint8_t> seen;
+  for (auto& r : plan.recordings) {
+    if (seen.insert(r.channel).second) continue;
+    r.parameter_sets = false;
+    r.first_picture = 5;
+  }
 }
 
 ImageSpec dense_spec(int64_t mib, bool headers) {

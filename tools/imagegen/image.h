@@ -19,7 +19,9 @@ std::span<const uint8_t> sample_video();
 // chunks that fit a block.
 class VideoFeed {
  public:
-  explicit VideoFeed(std::span<const uint8_t> stream);
+  // Without parameter sets the SPS and PPS units are left out; the feed
+  // begins with the picture `first_picture` (0 is the stream's first).
+  explicit VideoFeed(std::span<const uint8_t> stream, bool parameter_sets = true, std::size_t first_picture = 0);
 
   // Whole NAL units (start codes included) adding up to at most `budget`
   // bytes, and at least one unit; restarts the stream after its last unit.
@@ -41,6 +43,10 @@ struct Recording {
   int blocks = 1;  // header block included
   // False: the recording starts with a stream block (a disk with no header).
   bool header = true;
+  // False: the recording's stream carries no SPS or PPS and begins at picture
+  // `first_picture` of the sample, as a clip whose start was lost does.
+  bool parameter_sets = true;
+  std::size_t first_picture = 0;
   // Stream blocks written differently, by block index within the recording
   // (1 is the first block after the header). The channel character given
   // there is written as it is.
@@ -84,6 +90,11 @@ std::string clip_name(int channel, const RecordTime& time);
 // real date and time; with `odd_times` some fields are out of range (minute
 // 60, a three-digit second), as the header bytes of a damaged disk may be.
 ImageSpec sample_spec(bool odd_times = false);
+
+// Every recording after the first of its channel loses its SPS and PPS and
+// starts five pictures into the sample, between two IDR pictures: a player
+// gets nothing from such a clip alone.
+void drop_parameter_sets(ImageSpec& plan);
 
 // Recordings of four channels filling about `mib` MiB just after the search
 // start, 64 blocks each with a marker in every stream block; `headers` false

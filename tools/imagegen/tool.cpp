@@ -23,6 +23,7 @@ constexpr const char* kUsage =
     "usage: imagegen OUT [--manifest FILE] [--dense MIB] [--no-signature]\n"
     "                [--signature-before-start] [--truncate SECTORS] [--odd-times]\n"
     "                [--bad-channel-char] [--marker-at-end] [--marker-at-start]\n"
+    "                [--no-parameter-sets]\n"
     "       imagegen --help\n";
 
 constexpr const char* kHelp =
@@ -45,6 +46,8 @@ constexpr const char* kHelp =
     "                            followed by a good one\n"
     "  --marker-at-end           a marker ending at a block's last byte\n"
     "  --marker-at-start         a marker at byte 0 of a block\n"
+    "  --no-parameter-sets       every recording after a channel's first one starts\n"
+    "                            mid-stream, without SPS and PPS\n"
     "The damage goes into the second stream block of every recording of more than\n"
     "three blocks.\n";
 
@@ -101,7 +104,7 @@ int generate(const std::vector<std::string>& args, std::FILE* out) {
   std::string image, manifest;
   int64_t dense = 0, truncate = 0;
   bool no_signature = false, early_signature = false, bad_char = false, at_end = false, at_start = false,
-       odd_times = false, help = false;
+       odd_times = false, no_parameter_sets = false, help = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&]() -> std::string {
@@ -118,6 +121,7 @@ int generate(const std::vector<std::string>& args, std::FILE* out) {
     else if (a == "--marker-at-end") at_end = true;
     else if (a == "--marker-at-start") at_start = true;
     else if (a == "--odd-times") odd_times = true;
+    else if (a == "--no-parameter-sets") no_parameter_sets = true;
     else if (!a.empty() && a[0] == '-') throw UsageError("unknown option " + a);
     else if (image.empty()) image = a;
     else throw UsageError("more than one output file: " + image + ", " + a);
@@ -131,6 +135,7 @@ int generate(const std::vector<std::string>& args, std::FILE* out) {
   if (dense > 0 && odd_times) throw UsageError("--odd-times is for the sample, not --dense");
 
   ImageSpec plan = dense > 0 ? dense_spec(dense) : sample_spec(odd_times);
+  if (no_parameter_sets) drop_parameter_sets(plan);
   // Checked before the file is made: a refused run leaves nothing behind.
   if (truncate >= plan.sectors) {
     throw UsageError("--truncate " + std::to_string(truncate) + " is not less than the image's " +
