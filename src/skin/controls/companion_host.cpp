@@ -2,6 +2,7 @@
 #include <cwctype>
 
 #include "skin/controls/buttons.h"
+#include "skin/controls/check_boxes.h"
 #include "skin/controls/scroll_bars.h"
 #include "skin/controls/skin_control.h"
 #include "skin/data/skin_win.h"
@@ -38,6 +39,8 @@ bool companion_built(Companion kind) {
     case Companion::button:
     case Companion::bit_button:
     case Companion::speed_button:
+    case Companion::check_box:
+    case Companion::radio_button:
     case Companion::box:
     case Companion::sizer:
     case Companion::scrollbar:
@@ -55,6 +58,8 @@ std::unique_ptr<TSkinControl> make_companion(Companion kind) {
     case Companion::button: return std::make_unique<TSkinButton>();
     case Companion::bit_button: return std::make_unique<TSkinBitButton>();
     case Companion::speed_button: return std::make_unique<TSkinSpeedButton>();
+    case Companion::check_box: return std::make_unique<TSkinCheckBox>();
+    case Companion::radio_button: return std::make_unique<TSkinRadioButton>();
     case Companion::box: return std::make_unique<TSkinBox>();
     case Companion::sizer: return std::make_unique<TSkinSizer>();
     case Companion::scrollbar: return std::make_unique<TSkinScrollbar>();
@@ -139,11 +144,11 @@ void CompanionHost::release_hot_button() {
   hot_ = nullptr;
 }
 
-HBITMAP CompanionHost::element_bitmap(const TDataSkinObject& element) {
-  const Pixels24* key = &element.Bitmap;
+HBITMAP CompanionHost::pixels_bitmap(const Pixels24& picture) {
+  const Pixels24* key = &picture;
   for (const auto& [pixels, bitmap] : bitmaps_)
     if (pixels == key) return bitmap.get();
-  ui::gdi_object<HBITMAP> made = bitmap_from_pixels(element.Bitmap);
+  ui::gdi_object<HBITMAP> made = bitmap_from_pixels(picture);
   HBITMAP result = made.get();
   if (made) bitmaps_.emplace_back(key, std::move(made));
   return result;

@@ -211,4 +211,27 @@ std::optional<int> tool_button_frame(unsigned state) {
   return std::nullopt;
 }
 
+int check_frame(CheckState state, bool enabled, bool radio) {
+  if (state == CheckState::indeterminate && !radio) return 4;
+  const bool checked = state != CheckState::unchecked;
+  if (!enabled) return checked ? 4 : 3;
+  return checked ? 2 : 1;
+}
+
+CheckPicturePlace check_picture_place(const Rect& r, int w, int h, bool box_on_right, int check_mark_width) {
+  constexpr int kBoxCell = 14;
+  const int y = r.top + (r.height() - h) / 2;
+  CheckPicturePlace p;
+  if (box_on_right) {
+    const int right = w <= kBoxCell ? r.right - (kBoxCell - w) / 2 : r.right - 1;
+    p.picture = {right - w, y, right, y + h};
+    p.clear = {r.right - check_mark_width - 3, r.top, r.right, r.bottom};
+  } else {
+    const int x = w <= kBoxCell ? r.left + (kBoxCell - w) / 2 : r.left;
+    p.picture = Rect::sized(x, y, w, h);
+    p.clear = {r.left, r.top, r.left + check_mark_width + 3, r.bottom};
+  }
+  return p;
+}
+
 }  // namespace clip::skin

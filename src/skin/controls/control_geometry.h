@@ -129,4 +129,25 @@ inline constexpr unsigned kSelected = 0x01, kGrayed = 0x02, kDisabled = 0x04, kF
 }
 std::optional<int> tool_button_frame(unsigned state);
 
+// The frame of a check box's or radio button's picture (from 1): unchecked
+// 1, checked 2; disabled unchecked 3, disabled checked 4. A check box in
+// the third state shows 4 whether enabled or not; a radio button has no
+// third state.
+enum class CheckState { unchecked, checked, indeterminate };
+int check_frame(CheckState state, bool enabled, bool radio);
+
+// Where the picture of a check box or radio button goes in the window
+// rectangle `window`, and the strip beside the caption that is cleared
+// first (as wide as the platform's check mark plus 3, so the platform's own
+// box disappears). A picture up to 14 pixels wide is centred in the first
+// (or last) 14 pixels; a wider one starts at the left edge or ends one
+// pixel before the right edge.
+struct CheckPicturePlace {
+  Rect picture;
+  Rect clear;
+  friend constexpr bool operator==(const CheckPicturePlace&, const CheckPicturePlace&) = default;
+};
+CheckPicturePlace check_picture_place(const Rect& window, int picture_width, int picture_height, bool box_on_right,
+                                      int check_mark_width);
+
 }  // namespace clip::skin

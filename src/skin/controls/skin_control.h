@@ -209,8 +209,10 @@ class CompanionHost {
   // that the mouse left it.
   void release_hot_button();
 
-  // An element bitmap as a GDI bitmap, made once per skin load.
-  HBITMAP element_bitmap(const TDataSkinObject& element);
+  // An element bitmap (or any other picture of the skin data) as a GDI
+  // bitmap, made once per skin load.
+  HBITMAP element_bitmap(const TDataSkinObject& element) { return pixels_bitmap(element.Bitmap); }
+  HBITMAP pixels_bitmap(const Pixels24& pixels);
   // After the skin data was reloaded: bitmaps are made again and every
   // companion refreshes.
   void reload();

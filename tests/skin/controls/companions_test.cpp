@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "skin/controls/buttons.h"
+#include "skin/controls/check_boxes.h"
 #include "skin/controls/scroll_bars.h"
 #include "skin/data/archive.h"
 #include "skin/frame/message_recorder.h"
@@ -56,6 +57,20 @@ std::vector<uint8_t> strip(int frame_w, int frame_h, int frames, bool vertical_f
 
 std::vector<uint8_t> text_bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
+// The pictures of check boxes and radio buttons: four 13 x 13 frames, each
+// of one colour but for a magenta (transparent) top-left pixel.
+COLORREF check_colour(int frame) { return RGB(240, 30 * frame, 20); }
+COLORREF radio_colour(int frame) { return RGB(20, 30 * frame, 240); }
+
+std::vector<uint8_t> box_strip(const std::function<COLORREF(int)>& colour) {
+  constexpr int kSide = 13, kFrames = 4;
+  Pixels24 p(kSide * kFrames, kSide);
+  for (int y = 0; y < kSide; ++y)
+    for (int x = 0; x < p.width; ++x)
+      p.set_rgb(x, y, x % kSide == 0 && y == 0 ? 0xFF00FFu : rgb_of(colour(x / kSide + 1)));
+  return save_bmp24(p);
+}
+
 struct SkinParts {
   bool buttons = true;
   bool header = true;
@@ -71,7 +86,7 @@ std::vector<uint8_t> skin_property(SkinParts parts) {
       "[HorzScrollThumb]\r\nImage=hthumb.bmp\r\nFrameCount=3\r\n"
       "[VertScrollThumb]\r\nImage=vthumb.bmp\r\nFrameCount=3\r\n";
   ini += std::string("[Buttons]\r\nBitmap=") + (parts.buttons ? "buttons.bmp" : "") +
-         "\r\nLeftWidth=2\r\nRightWidth=2\r\nTopHeight=2\r\nBottomHeight=2\r\nMouseOverColour2=250 5 5\r\n";
+         "\r\nCheckButton=check.bmp\r\nRadioButton=radio.bmp\r\nLeftWidth=2\r\nRightWidth=2\r\nTopHeight=2\r\nBottomHeight=2\r\nMouseOverColour2=250 5 5\r\n";
   if (parts.header) ini += "[Headerbar]\r\nImage=header.bmp\r\nLeftWidth=2\r\nRightWidth=2\r\n";
   const auto thumb = [](int f) { return f == 1 ? kThumb : f == 2 ? kThumbPressed : kGrey; };
   const auto track = [](int f) { return f == 1 ? kTrack : kGrey; };
@@ -84,6 +99,8 @@ std::vector<uint8_t> skin_property(SkinParts parts) {
       {"vthumb.bmp", strip(16, 40, 3, false, thumb)},
       {"buttons.bmp", strip(10, 10, 5, false, [&](int f) { return button_colour(f, parts.shade); })},
       {"header.bmp", strip(10, 10, 5, false, [](int f) { return f == 1 ? kHeader : kGrey; })},
+      {"check.bmp", box_strip(check_colour)},
+      {"radio.bmp", box_strip(radio_colour)},
   };
   const std::vector<uint8_t> stream = pack_skin_stream(entries).value();
   std::vector<uint8_t> property;
@@ -1087,6 +1104,139 @@ TEST_F(ScrollBars, TwoHundredScrollsAndPaintsKeepHandleCountsFlat) {
     if (i % 20 == 0)
       RedrawWindow(form_->handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   }
+  pump();
+  test::HandleCounts().expect_equal(start);
+}
+
+// ---------------------------------------------------------------------------
+// Check boxes and radio buttons
+
+// The platform's check box or radio button under a companion: the picture
+// sits in the first (or, with the box on the right, the last) 14 pixels of
+// a 120 x 21 window, 13 x 13 from row 4.
+class CheckBoxes : public Companions {
+ protected:
+  static constexpr int kWidth = 120, kHeight = 21;
+  HWND make_box(HWND parent, DWORD style, int y, int id, const wchar_t* text = L"Keep going") {
+    return child(parent, L"BUTTON", text, style, 10, y, kWidth, kHeight, id);
+  }
+  // The picture's centre on screen after everything pending was painted.
+  static COLORREF shown(HWND box, bool right = false) {
+    UpdateWindow(box);
+    return on_screen(box, right ? kWidth - 7 : 6, 10);
+  }
+};
+
+TEST_F(CheckBoxes, ThreeStateBoxShowsTheFrameOfItsStateThroughPressesKeysAndDisabling) {
+  HWND parent = make_plain();
+  HWND box = make_box(parent, BS_AUTO3STATE, 10, 5);
+  UpdateWindow(box);
+  const COLORREF caption_blank = on_screen(box, kWidth - 3, 2);
+  CompanionHost& host = host_for(parent, nullptr);
+  host.SkinChildWindows();
+  auto* companion = companion_of<TSkinCheckBox>(box);
+  ASSERT_NE(companion, nullptr);
+  EXPECT_EQ(companion->kind(), Companion::check_box);
+  InvalidateRect(box, nullptr, TRUE);
+  EXPECT_EQ(shown(box), check_colour(1));
+  EXPECT_EQ(on_screen(box, 0, 4), kFace) << "magenta is transparent over the cleared strip";
+  EXPECT_EQ(on_screen(box, 13, 1), kFace) << "the strip beside the box is cleared";
+  EXPECT_EQ(on_screen(box, kWidth - 3, 2), caption_blank) << "the caption area stays the platform's";
+
+  // Hot and pressed: the platform draws its pushed box, the picture goes back over it.
+  SetCursorPos(centre_on_screen(box).x, centre_on_screen(box).y);
+  SendMessageW(box, WM_MOUSEMOVE, 0, MAKELPARAM(6, 10));
+  EXPECT_EQ(shown(box), check_colour(1)) << "hot";
+  SendMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(6, 10));
+  EXPECT_EQ(SendMessageW(box, BM_GETSTATE, 0, 0) & BST_PUSHED, BST_PUSHED);
+  EXPECT_EQ(on_screen(box, 6, 10), check_colour(1)) << "pressed, without waiting for a paint";
+  SendMessageW(box, WM_LBUTTONUP, 0, MAKELPARAM(6, 10));
+  EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_CHECKED) << "the click toggles as the platform's";
+  EXPECT_EQ(on_screen(box, 6, 10), check_colour(2));
+  EXPECT_EQ(GetCapture(), nullptr);
+
+  // The space key pushes and then clicks: checked goes to the third state.
+  ASSERT_EQ(GetFocus(), box);
+  SendMessageW(box, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_EQ(on_screen(box, 6, 10), check_colour(2)) << "pushed by the key";
+  SendMessageW(box, WM_KEYUP, VK_SPACE, 0);
+  EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_INDETERMINATE);
+  EXPECT_EQ(on_screen(box, 6, 10), check_colour(4));
+
+  EnableWindow(box, FALSE);
+  EXPECT_EQ(shown(box), check_colour(4)) << "the third state shows frame 4 when disabled too";
+  SendMessageW(box, BM_SETCHECK, BST_UNCHECKED, 0);
+  EXPECT_EQ(on_screen(box, 6, 10), check_colour(3));
+  SendMessageW(box, BM_SETCHECK, BST_CHECKED, 0);
+  EXPECT_EQ(on_screen(box, 6, 10), check_colour(4));
+  EnableWindow(box, TRUE);
+  EXPECT_EQ(shown(box), check_colour(2));
+  pump();
+}
+
+TEST_F(CheckBoxes, AutoRadioButtonsHandTheCheckOnAndBoxesOnTheRightStayThere) {
+  HWND parent = make_plain();
+  HWND first = make_box(parent, BS_AUTORADIOBUTTON | WS_GROUP, 10, 1, L"First");
+  HWND second = make_box(parent, BS_AUTORADIOBUTTON | BS_RIGHTBUTTON, 40, 2, L"Second");
+  HWND plain_check = make_box(parent, BS_CHECKBOX | BS_RIGHTBUTTON, 70, 3, L"Third");
+  CompanionHost& host = host_for(parent, nullptr);
+  host.SkinChildWindows();
+  ASSERT_NE(companion_of<TSkinRadioButton>(first), nullptr);
+  ASSERT_NE(companion_of<TSkinRadioButton>(second), nullptr);
+  ASSERT_NE(companion_of<TSkinCheckBox>(plain_check), nullptr);
+  EXPECT_EQ(host.FindSkinControl(second)->kind(), Companion::radio_button);
+  SendMessageW(first, BM_SETCHECK, BST_CHECKED, 0);
+  EXPECT_EQ(shown(first), radio_colour(2));
+  EXPECT_EQ(shown(second, true), radio_colour(1));
+  EXPECT_EQ(on_screen(second, kWidth - 14, 1), kFace) << "the strip cleared is on the right";
+
+  SetCursorPos(centre_on_screen(second).x, centre_on_screen(second).y);
+  SendMessageW(second, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(kWidth - 7, 10));
+  SendMessageW(second, WM_LBUTTONUP, 0, MAKELPARAM(kWidth - 7, 10));
+  EXPECT_EQ(SendMessageW(second, BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_EQ(SendMessageW(first, BM_GETCHECK, 0, 0), BST_UNCHECKED) << "the group's other button lets go";
+  EXPECT_EQ(shown(second, true), radio_colour(2));
+  EXPECT_EQ(shown(first), radio_colour(1));
+
+  // A check box that does not toggle itself only tells its parent.
+  SendMessageW(plain_check, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(kWidth - 7, 10));
+  SendMessageW(plain_check, WM_LBUTTONUP, 0, MAKELPARAM(kWidth - 7, 10));
+  EXPECT_EQ(SendMessageW(plain_check, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  EXPECT_EQ(shown(plain_check, true), check_colour(1));
+  EnableWindow(second, FALSE);
+  EXPECT_EQ(shown(second, true), radio_colour(4)) << "disabled and checked";
+  pump();
+}
+
+TEST_F(CheckBoxes, HundredTogglesKeepHandleCountsAndDestroyedBoxesLeaveNothing) {
+  HWND parent = make_plain();
+  HWND check = make_box(parent, BS_AUTOCHECKBOX, 10, 1);
+  HWND radio = make_box(parent, BS_AUTORADIOBUTTON, 40, 2);
+  CompanionHost& host = host_for(parent, nullptr);
+  host.SkinChildWindows();
+  ASSERT_EQ(host.controls().size(), 2u);
+  SetCursorPos(centre_on_screen(check).x, centre_on_screen(check).y);
+  pump();
+  const test::HandleCounts start;
+  for (int i = 0; i < 100; ++i) {
+    SendMessageW(check, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(6, 10));
+    SendMessageW(check, WM_LBUTTONUP, 0, MAKELPARAM(6, 10));
+    SendMessageW(radio, BM_SETCHECK, i % 2 ? BST_CHECKED : BST_UNCHECKED, 0);
+    RedrawWindow(parent, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  }
+  pump();
+  test::HandleCounts().expect_equal(start);
+  EXPECT_EQ(SendMessageW(check, BM_GETCHECK, 0, 0), BST_UNCHECKED) << "an even number of clicks";
+  EXPECT_EQ(shown(check), check_colour(1));
+
+  TSkinControl* of_check = host.FindSkinControl(check);
+  DestroyWindow(check);
+  DestroyWindow(radio);
+  EXPECT_EQ(of_check->state(), TSkinControl::gone);
+  EXPECT_EQ(host.FindSkinControl(check), nullptr);
+  EXPECT_EQ(host.FindSkinControl(radio), nullptr);
+  host.SweepSkinControls();
+  EXPECT_TRUE(host.controls().empty());
   pump();
   test::HandleCounts().expect_equal(start);
 }

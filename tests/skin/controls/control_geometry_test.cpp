@@ -224,5 +224,37 @@ TEST(ToolButton, FrameFromTheCustomDrawState) {
   EXPECT_EQ(tool_button_frame(0), std::nullopt) << "a button in none of the states is not painted";
 }
 
+TEST(CheckPicture, FrameByStateEnabledAndKind) {
+  using enum CheckState;
+  EXPECT_EQ(check_frame(unchecked, true, false), 1);
+  EXPECT_EQ(check_frame(checked, true, false), 2);
+  EXPECT_EQ(check_frame(unchecked, false, false), 3);
+  EXPECT_EQ(check_frame(checked, false, false), 4);
+  EXPECT_EQ(check_frame(indeterminate, true, false), 4);
+  EXPECT_EQ(check_frame(indeterminate, false, false), 4) << "the third state wins over disabled";
+  EXPECT_EQ(check_frame(unchecked, true, true), 1);
+  EXPECT_EQ(check_frame(checked, false, true), 4);
+  // A radio button told it is in a third state shows it checked.
+  EXPECT_EQ(check_frame(indeterminate, true, true), 2);
+}
+
+TEST(CheckPicture, PlacedAtEitherSideCentredInItsCellOrAgainstTheEdge) {
+  const Rect window{0, 0, 120, 21};
+  // 13 x 13 on the left: (14 - 13) / 2 = 0 in, centred vertically (21 - 13) / 2 = 4.
+  CheckPicturePlace p = check_picture_place(window, 13, 13, false, 13);
+  EXPECT_EQ(p.picture, (Rect{0, 4, 13, 17}));
+  EXPECT_EQ(p.clear, (Rect{0, 0, 16, 21}));
+  // 10 wide: two pixels in from either edge.
+  EXPECT_EQ(check_picture_place(window, 10, 10, false, 13).picture, (Rect{2, 5, 12, 15}));
+  p = check_picture_place(window, 10, 10, true, 13);
+  EXPECT_EQ(p.picture, (Rect{108, 5, 118, 15}));
+  EXPECT_EQ(p.clear, (Rect{104, 0, 120, 21}));
+  // Wider than the cell: from the left edge, or ending a pixel before the right one.
+  EXPECT_EQ(check_picture_place(window, 18, 16, false, 13).picture, (Rect{0, 2, 18, 18}));
+  EXPECT_EQ(check_picture_place(window, 18, 16, true, 13).picture, (Rect{101, 2, 119, 18}));
+  // Taller than the window: it overhangs evenly rather than moving down.
+  EXPECT_EQ(check_picture_place({0, 0, 50, 9}, 13, 13, false, 13).picture, (Rect{0, -2, 13, 11}));
+}
+
 }  // namespace
 }  // namespace clip::skin
