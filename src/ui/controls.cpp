@@ -308,6 +308,14 @@ CreateParams Button::create_params() {
   return p;
 }
 
+CreateParams GroupBox::create_params() {
+  CreateParams p;
+  p.class_name = WC_BUTTONW;
+  p.text = widen(caption);
+  p.style |= BS_GROUPBOX;
+  return p;
+}
+
 void Button::click() {
   // A copy: the event may replace itself while it runs.
   if (std::function<void()> event = OnClick) event();

@@ -168,6 +168,18 @@ class Button : public WinControl {
   LRESULT default_handler(Message& message) override;
 };
 
+// A captioned frame around other controls (the platform's group box).
+class GroupBox : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TGroupBox"; }
+  bool is(Kind kind) const override { return kind == Kind::group_box || WinControl::is(kind); }
+  std::string caption;
+
+ protected:
+  CreateParams create_params() override;
+};
+
 // A push button with a glyph beside its caption, painted by itself.
 class BitBtn : public Button {
  public:

@@ -3,6 +3,7 @@
 
 #include "skin/controls/buttons.h"
 #include "skin/controls/check_boxes.h"
+#include "skin/controls/group_boxes.h"
 #include "skin/controls/scroll_bars.h"
 #include "skin/controls/skin_control.h"
 #include "skin/data/skin_win.h"
@@ -41,6 +42,7 @@ bool companion_built(Companion kind) {
     case Companion::speed_button:
     case Companion::check_box:
     case Companion::radio_button:
+    case Companion::group_box:
     case Companion::box:
     case Companion::sizer:
     case Companion::scrollbar:
@@ -60,6 +62,7 @@ std::unique_ptr<TSkinControl> make_companion(Companion kind) {
     case Companion::speed_button: return std::make_unique<TSkinSpeedButton>();
     case Companion::check_box: return std::make_unique<TSkinCheckBox>();
     case Companion::radio_button: return std::make_unique<TSkinRadioButton>();
+    case Companion::group_box: return std::make_unique<TSkinGroupBox>();
     case Companion::box: return std::make_unique<TSkinBox>();
     case Companion::sizer: return std::make_unique<TSkinSizer>();
     case Companion::scrollbar: return std::make_unique<TSkinScrollbar>();

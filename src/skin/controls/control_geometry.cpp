@@ -211,6 +211,10 @@ std::optional<int> tool_button_frame(unsigned state) {
   return std::nullopt;
 }
 
+Rect group_frame_rect(const Rect& r, int text_height) {
+  return {r.left, r.top + text_height / 2 - 1, r.right, r.bottom};
+}
+
 int check_frame(CheckState state, bool enabled, bool radio) {
   if (state == CheckState::indeterminate && !radio) return 4;
   const bool checked = state != CheckState::unchecked;

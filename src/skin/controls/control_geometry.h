@@ -150,4 +150,8 @@ struct CheckPicturePlace {
 CheckPicturePlace check_picture_place(const Rect& window, int picture_width, int picture_height, bool box_on_right,
                                       int check_mark_width);
 
+// The rounded frame of a group box: the window less the upper half of a
+// caption line (one pixel more), so the caption sits across its top edge.
+Rect group_frame_rect(const Rect& window, int text_height);
+
 }  // namespace clip::skin

@@ -17,6 +17,7 @@
 
 #include "skin/controls/buttons.h"
 #include "skin/controls/check_boxes.h"
+#include "skin/controls/group_boxes.h"
 #include "skin/controls/scroll_bars.h"
 #include "skin/data/archive.h"
 #include "skin/frame/message_recorder.h"
@@ -40,7 +41,7 @@ COLORREF button_colour(int frame, int shade = 0) { return RGB(20 * frame, 60 + s
 COLORREF arrow_colour(int frame) { return RGB(5 * frame, 150, 40); }
 constexpr COLORREF kTrack = RGB(10, 200, 200), kThumb = RGB(200, 30, 30), kThumbPressed = RGB(120, 20, 20);
 constexpr COLORREF kHeader = RGB(30, 160, 60), kFace = RGB(200, 200, 200), kHoverText = RGB(250, 5, 5);
-constexpr COLORREF kGrey = RGB(128, 128, 128);
+constexpr COLORREF kGrey = RGB(128, 128, 128), kShadow = RGB(90, 100, 110);
 
 uint32_t rgb_of(COLORREF c) { return uint32_t(GetRValue(c)) << 16 | uint32_t(GetGValue(c)) << 8 | GetBValue(c); }
 
@@ -79,7 +80,7 @@ struct SkinParts {
 
 std::vector<uint8_t> skin_property(SkinParts parts) {
   std::string ini =
-      "[Colours]\r\nButtonFace=200 200 200\r\nButtonText=0 0 0\r\nScrollbar=240 240 240\r\n"
+      "[Colours]\r\nButtonFace=200 200 200\r\nButtonText=0 0 0\r\nScrollbar=240 240 240\r\nButtonShadow=90 100 110\r\n"
       "[Scrollbar]\r\nImage=sb.bmp\r\n"
       "[HorzScroll]\r\nImage=htrack.bmp\r\nLeftWidth=1\r\nRightWidth=1\r\nTopHeight=1\r\nBottomHeight=1\r\n"
       "[VertScroll]\r\nImage=vtrack.bmp\r\nLeftWidth=1\r\nRightWidth=1\r\nTopHeight=1\r\nBottomHeight=1\r\n"
@@ -1239,6 +1240,74 @@ TEST_F(CheckBoxes, HundredTogglesKeepHandleCountsAndDestroyedBoxesLeaveNothing) 
   EXPECT_TRUE(host.controls().empty());
   pump();
   test::HandleCounts().expect_equal(start);
+}
+
+// ---------------------------------------------------------------------------
+// Group boxes
+
+// The height of "0" in the group's font: the frame starts half of it (less
+// one pixel) below the top.
+int zero_height(ui::WinControl& control) {
+  const paint::window_dc dc(control.handle());
+  const HGDIOBJ previous = SelectObject(dc.get(), control.font());
+  SIZE size{0, 0};
+  GetTextExtentPoint32W(dc.get(), L"0", 1, &size);
+  SelectObject(dc.get(), previous);
+  return size.cy;
+}
+
+TEST_F(Companions, GroupBoxGetsARoundedShadowFrameBehindItsCaptionAndItsChildrenTheirCompanions) {
+  auto owner = std::make_unique<ui::Component>(nullptr, "owner");
+  auto* group = owner->make<ui::GroupBox>("GroupBox1");
+  group->caption = "Sources";
+  group->set_bounds(10, 10, 200, 120);
+  group->set_parent(form_);
+  auto* inside = group->make<ui::Button>("Button1");
+  inside->set_bounds(20, 60, 80, 24);
+  inside->set_parent(group);
+  auto* bare = owner->make<ui::GroupBox>("GroupBox2");
+  bare->set_bounds(220, 10, 150, 80);
+  bare->set_parent(form_);
+  CompanionHost& host = host_for(form_->handle(), form_);
+  host.SkinChildren(*owner);
+  ASSERT_NE(host.FindSkinControl(*group), nullptr);
+  EXPECT_EQ(host.FindSkinControl(*group)->kind(), Companion::group_box);
+  ASSERT_NE(host.FindSkinControl(*inside), nullptr) << "the group's own controls are visited";
+  EXPECT_EQ(host.FindSkinControl(*inside)->kind(), Companion::button);
+  RedrawWindow(form_->handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+
+  HWND g = group->handle();
+  const int top = zero_height(*group) / 2 - 1;
+  EXPECT_EQ(on_screen(g, 0, 60), kShadow) << "left edge";
+  EXPECT_EQ(on_screen(g, 199, 60), kShadow) << "right edge";
+  EXPECT_EQ(on_screen(g, 100, 119), kShadow) << "bottom edge";
+  EXPECT_EQ(on_screen(g, 1, 60), kFace) << "the platform's second frame line is covered";
+  EXPECT_EQ(on_screen(g, 100, 118), kFace);
+  EXPECT_EQ(on_screen(g, 0, top), kFace) << "the corner is rounded";
+  EXPECT_EQ(on_screen(g, 5, top), kShadow) << "the top edge before the caption";
+  EXPECT_EQ(on_screen(g, 190, top), kShadow) << "and after it";
+  SIZE caption{0, 0};
+  {
+    const paint::window_dc dc(g);
+    const HGDIOBJ previous = SelectObject(dc.get(), group->font());
+    GetTextExtentPoint32W(dc.get(), L"Sources", 7, &caption);
+    SelectObject(dc.get(), previous);
+  }
+  ASSERT_GT(caption.cx, 10);
+  for (int x = 9; x < 9 + caption.cx; ++x) EXPECT_NE(on_screen(g, x, top), kShadow) << "the caption covers the line at " << x;
+
+  // Without a caption the frame still starts half a line down, unbroken.
+  HWND b = bare->handle();
+  EXPECT_EQ(on_screen(b, 20, top), kShadow);
+  EXPECT_EQ(on_screen(b, 20, top + 1), kFace);
+
+  const test::HandleCounts start;
+  for (int i = 0; i < 100; ++i) RedrawWindow(g, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  test::HandleCounts().expect_equal(start);
+  owner.reset();
+  host.SweepSkinControls();
+  EXPECT_TRUE(host.controls().empty()) << "destroyed groups and their children leave no companion";
+  RedrawWindow(form_->handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 }  // namespace

@@ -256,5 +256,10 @@ TEST(CheckPicture, PlacedAtEitherSideCentredInItsCellOrAgainstTheEdge) {
   EXPECT_EQ(check_picture_place({0, 0, 50, 9}, 13, 13, false, 13).picture, (Rect{0, -2, 13, 11}));
 }
 
+TEST(GroupFrame, StartsHalfACaptionLineDown) {
+  EXPECT_EQ(group_frame_rect({0, 0, 200, 120}, 13), (Rect{0, 5, 200, 120}));
+  EXPECT_EQ(group_frame_rect({0, 0, 200, 120}, 16), (Rect{0, 7, 200, 120}));
+}
+
 }  // namespace
 }  // namespace clip::skin
