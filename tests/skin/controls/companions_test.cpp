@@ -87,7 +87,8 @@ std::vector<uint8_t> skin_property(SkinParts parts) {
       "[HorzScrollThumb]\r\nImage=hthumb.bmp\r\nFrameCount=3\r\n"
       "[VertScrollThumb]\r\nImage=vthumb.bmp\r\nFrameCount=3\r\n";
   ini += std::string("[Buttons]\r\nBitmap=") + (parts.buttons ? "buttons.bmp" : "") +
-         "\r\nCheckButton=check.bmp\r\nRadioButton=radio.bmp\r\nLeftWidth=2\r\nRightWidth=2\r\nTopHeight=2\r\nBottomHeight=2\r\nMouseOverColour2=250 5 5\r\n";
+         "\r\nCheckButton=check.bmp\r\nRadioButton=radio.bmp"
+         "\r\nLeftWidth=2\r\nRightWidth=2\r\nTopHeight=2\r\nBottomHeight=2\r\nMouseOverColour2=250 5 5\r\n";
   if (parts.header) ini += "[Headerbar]\r\nImage=header.bmp\r\nLeftWidth=2\r\nRightWidth=2\r\n";
   const auto thumb = [](int f) { return f == 1 ? kThumb : f == 2 ? kThumbPressed : kGrey; };
   const auto track = [](int f) { return f == 1 ? kTrack : kGrey; };
@@ -1245,15 +1246,14 @@ TEST_F(CheckBoxes, HundredTogglesKeepHandleCountsAndDestroyedBoxesLeaveNothing) 
 // ---------------------------------------------------------------------------
 // Group boxes
 
-// The height of "0" in the group's font: the frame starts half of it (less
-// one pixel) below the top.
-int zero_height(ui::WinControl& control) {
+// The size of a text in the control's font.
+SIZE text_size(ui::WinControl& control, const std::wstring& text) {
   const paint::window_dc dc(control.handle());
   const HGDIOBJ previous = SelectObject(dc.get(), control.font());
   SIZE size{0, 0};
-  GetTextExtentPoint32W(dc.get(), L"0", 1, &size);
+  GetTextExtentPoint32W(dc.get(), text.c_str(), int(text.size()), &size);
   SelectObject(dc.get(), previous);
-  return size.cy;
+  return size;
 }
 
 TEST_F(Companions, GroupBoxGetsARoundedShadowFrameBehindItsCaptionAndItsChildrenTheirCompanions) {
@@ -1277,7 +1277,8 @@ TEST_F(Companions, GroupBoxGetsARoundedShadowFrameBehindItsCaptionAndItsChildren
   RedrawWindow(form_->handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 
   HWND g = group->handle();
-  const int top = zero_height(*group) / 2 - 1;
+  // The frame starts half the height of "0" (less one pixel) below the top.
+  const int top = text_size(*group, L"0").cy / 2 - 1;
   EXPECT_EQ(on_screen(g, 0, 60), kShadow) << "left edge";
   EXPECT_EQ(on_screen(g, 199, 60), kShadow) << "right edge";
   EXPECT_EQ(on_screen(g, 100, 119), kShadow) << "bottom edge";
@@ -1286,15 +1287,10 @@ TEST_F(Companions, GroupBoxGetsARoundedShadowFrameBehindItsCaptionAndItsChildren
   EXPECT_EQ(on_screen(g, 0, top), kFace) << "the corner is rounded";
   EXPECT_EQ(on_screen(g, 5, top), kShadow) << "the top edge before the caption";
   EXPECT_EQ(on_screen(g, 190, top), kShadow) << "and after it";
-  SIZE caption{0, 0};
-  {
-    const paint::window_dc dc(g);
-    const HGDIOBJ previous = SelectObject(dc.get(), group->font());
-    GetTextExtentPoint32W(dc.get(), L"Sources", 7, &caption);
-    SelectObject(dc.get(), previous);
-  }
+  const SIZE caption = text_size(*group, L"Sources");
   ASSERT_GT(caption.cx, 10);
-  for (int x = 9; x < 9 + caption.cx; ++x) EXPECT_NE(on_screen(g, x, top), kShadow) << "the caption covers the line at " << x;
+  for (int x = 9; x < 9 + caption.cx; ++x)
+    EXPECT_NE(on_screen(g, x, top), kShadow) << "the caption covers the line at " << x;
 
   // Without a caption the frame still starts half a line down, unbroken.
   HWND b = bare->handle();
