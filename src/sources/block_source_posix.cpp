@@ -14,6 +14,7 @@
 #endif
 
 #include "sources/block_source.h"
+#include "sources/ewf_source.h"
 
 namespace clip::sources {
 namespace {
@@ -68,6 +69,7 @@ class FdSource final : public BlockSource {
 }  // namespace
 
 OpenResult open_block_source(const std::string& path, int64_t sectors) {
+  if (is_ewf_path(path)) return open_ewf_source(path, sectors);
   // O_RDONLY only: the scanner never writes to a source, and read-only image
   // files and write-protected devices must open.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
