@@ -3,7 +3,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <memory>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace clip::report {
 namespace {
@@ -13,7 +23,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// "x" opens only a file that does not exist yet (C11).
 FilePtr open_file(const std::string& path, const char* mode) {
 #ifdef _WIN32
   std::wstring wide_mode(mode, mode + std::strlen(mode));
@@ -46,10 +55,39 @@ Result<std::string> read_text_file(const std::string& path) {
 }
 
 std::string write_new_file(const std::string& path, const std::string& text) {
-  FilePtr f = open_file(path, "wbx");
-  if (!f) return path + ": " + std::strerror(errno);
-  if (std::fwrite(text.data(), 1, text.size(), f.get()) != text.size()) return path + ": " + std::strerror(errno);
-  if (std::fclose(f.release()) != 0) return path + ": " + std::strerror(errno);
+  // Created exclusively: an existing file (an earlier report, evidence) is
+  // never replaced.
+#ifdef _WIN32
+  const int fd = _wopen(native_path(path).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+  const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+#endif
+  if (fd < 0) return path + ": " + std::strerror(errno);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const std::size_t piece = std::min<std::size_t>(text.size() - done, 1 << 30);
+#ifdef _WIN32
+    const int n = _write(fd, text.data() + done, static_cast<unsigned>(piece));
+#else
+    const ssize_t n = ::write(fd, text.data() + done, piece);
+    if (n < 0 && errno == EINTR) continue;
+#endif
+    if (n <= 0) {
+      const std::string error = path + ": " + std::strerror(errno);
+#ifdef _WIN32
+      _close(fd);
+#else
+      ::close(fd);
+#endif
+      return error;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+#ifdef _WIN32
+  if (_close(fd) != 0) return path + ": " + std::strerror(errno);
+#else
+  if (::close(fd) != 0) return path + ": " + std::strerror(errno);
+#endif
   return {};
 }
 

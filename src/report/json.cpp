@@ -97,7 +97,7 @@ class Parser {
       skip_space();
       Json value;
       if (!parse_value(value, depth + 1)) return false;
-      out.members.emplace_back(std::move(key), std::move(value));
+      out.members.push_back({std::move(key), std::move(value)});
       skip_space();
       if (peek() == ',') {
         ++pos_;

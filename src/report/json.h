@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "report/result.h"
@@ -22,13 +21,19 @@ class Json {
   bool boolean = false;
   std::string text;  // a string's value, or a number as written
   std::vector<Json> items;
-  std::vector<std::pair<std::string, Json>> members;  // in document order
+  struct Member;
+  std::vector<Member> members;  // in document order
 
   bool is(Kind k) const { return kind == k; }
   // The member named `key` of an object; null when absent or not an object.
   const Json* find(std::string_view key) const;
   // A number written as an integer that fits 64 bits.
   std::optional<int64_t> integer() const;
+};
+
+struct Json::Member {
+  std::string name;
+  Json value;
 };
 
 // Parses one JSON document. Errors name the line and column.

@@ -1,14 +1,16 @@
-// A real copying-tool run over a device whose chosen sectors fail: a loop
-// device of a recorder image under a device-mapper table with an "error"
-// target in the middle of a clip. The mapfile it writes must name exactly
-// those sectors, and a scan of the copy with that mapfile must report them
-// unreadable and still find every clip. Needs root, loop devices and
-// device-mapper; skips where they are not allowed.
+// A real copying-tool run over a file whose chosen sectors fail: a recorder
+// image served through a FUSE file system (failing_fs.py, over python3-fusepy)
+// whose reads of seven sectors inside a clip fail with EIO. The mapfile the
+// tool writes must name exactly those sectors, and a scan of the copy with
+// that mapfile must report them unreadable and still find every clip. Skips
+// where FUSE mounts are not allowed.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
-#include <random>
+#include <filesystem>
+#include <thread>
 
 #include "imagegen/image.h"
 #include "imagegen/image_file.h"
@@ -24,56 +26,52 @@ using test::run_command;
 
 bool failed(const std::string& out) { return out.rfind("FAILED: ", 0) == 0; }
 
-std::string trim(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  return s;
-}
-
-// A read-only loop device and a device-mapper table over it, removed again
-// in reverse order.
-class FailingDevice {
+// The failing file system, mounted for the test's life.
+class FailingMount {
  public:
   std::string skip_reason;
-  std::string path;
+  std::string file;
 
-  FailingDevice(const std::string& image, int64_t sectors, int64_t bad_first, int64_t bad_count) {
-    if (::geteuid() != 0) {
-      skip_reason = "needs root for loop and device-mapper devices";
+  FailingMount(const std::filesystem::path& dir, const std::string& image, int64_t bad_first, int64_t bad_count)
+      : mountpoint_(dir / "mnt") {
+    if (!std::filesystem::exists("/dev/fuse") || std::system("command -v fusermount >/dev/null 2>&1") != 0) {
+      skip_reason = "FUSE (/dev/fuse, fusermount) is not available";
       return;
     }
-    if (std::system("command -v dmsetup >/dev/null && command -v losetup >/dev/null && test -e /dev/mapper/control") != 0) {
-      skip_reason = "dmsetup, losetup or /dev/mapper/control is missing";
+    if (std::system("/usr/bin/python3 -c 'import fusepy' >/dev/null 2>&1") != 0) {
+      skip_reason = "python3-fusepy is not installed";
       return;
     }
-    const std::string loop_out = run_command("losetup --find --show --read-only '" + image + "'");
-    if (failed(loop_out)) {
-      skip_reason = "no loop device: " + loop_out;
-      return;
+    std::filesystem::create_directory(mountpoint_);
+    const std::string script = std::string(CLIPSALVAGE_REPORT_DATA) + "/../failing_fs.py";
+    const std::string log = (dir / "fs.log").string();
+    std::system(("/usr/bin/python3 '" + script + "' '" + image + "' '" + mountpoint_.string() + "' " +
+                 std::to_string(bad_first) + " " + std::to_string(bad_count) + " >'" + log + "' 2>&1 &")
+                    .c_str());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!std::filesystem::exists(mountpoint_ / "disk.img")) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        skip_reason = "the FUSE file system did not come up: " + run_command("cat '" + log + "'");
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    loop_ = trim(loop_out);
-    name_ = "clipsalvage-test-" + std::to_string(::getpid()) + "-" + std::to_string(std::random_device{}() % 100000);
-    const int64_t rest = bad_first + bad_count;
-    const std::string table = "0 " + std::to_string(bad_first) + " linear " + loop_ + " 0\n" +
-                              std::to_string(bad_first) + " " + std::to_string(bad_count) + " error\n" +
-                              std::to_string(rest) + " " + std::to_string(sectors - rest) + " linear " + loop_ +
-                              " " + std::to_string(rest) + "\n";
-    const std::string dm_out = run_command("printf '" + table + "' | dmsetup create " + name_ + " --readonly");
-    if (failed(dm_out)) {
-      skip_reason = "device-mapper refused the table: " + dm_out;
-      name_.clear();
-      return;
-    }
-    path = "/dev/mapper/" + name_;
+    mounted_ = true;
+    file = (mountpoint_ / "disk.img").string();
   }
 
-  ~FailingDevice() {
-    if (!name_.empty()) run_command("dmsetup remove --retry " + name_);
-    if (!loop_.empty()) run_command("losetup -d " + loop_);
+  ~FailingMount() {
+    if (!mounted_) return;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (failed(run_command("fusermount -u '" + mountpoint_.string() + "'")) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
   }
 
  private:
-  std::string loop_;
-  std::string name_;
+  std::filesystem::path mountpoint_;
+  bool mounted_ = false;
 };
 
 TEST(CopyingToolRun, MapfileHolesAreTheFailedSectorsAndScanReportsThem) {
@@ -100,13 +98,12 @@ TEST(CopyingToolRun, MapfileHolesAreTheFailedSectorsAndScanReportsThem) {
   // Seven sectors inside the third block of the first recording.
   const int64_t bad_first = placed[0].block_sectors[2] + 40;
   const int64_t bad_count = 7;
-  FailingDevice device(image, spec.sectors, bad_first, bad_count);
+  FailingMount device(dir.path, image, bad_first, bad_count);
   if (!device.skip_reason.empty()) GTEST_SKIP() << device.skip_reason;
 
   const std::string copy = (dir.path / "copy.img").string();
   const std::string map_path = (dir.path / "copy.map").string();
-  // Direct reads of single sectors, so the holes are exactly the failing sectors.
-  const std::string out = run_command("ddrescue -d -b512 -r1 -q '" + device.path + "' '" + copy + "' '" + map_path + "'");
+  const std::string out = run_command("ddrescue -b512 -r1 -q '" + device.file + "' '" + copy + "' '" + map_path + "'");
   ASSERT_FALSE(failed(out)) << out;
 
   const auto map = load_mapfile(map_path);

@@ -115,6 +115,7 @@ TEST(Dfxml, ByteRunsCutFromTheImageHashToTheDigestsAndXmllintAccepts) {
   }
   const std::string xml = (dir.path / "report.xml").string();
   ASSERT_EQ(write_new_file(xml, dfxml_document(fixed_creator(), source, clips)), "");
+  EXPECT_NE(write_new_file(xml, "replaced"), "");  // an existing report stays
   const std::string lint = test::run_command("xmllint --noout '" + xml + "'");
   EXPECT_EQ(lint, "");
 

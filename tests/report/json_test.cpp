@@ -36,7 +36,7 @@ TEST(JsonParse, MalformedDocumentsNameWhere) {
       {"{\"a\" 1}", "第 1 行第 6 列"},
       {"\"abc", "第 1 行"},
       {"\"a\nb\"", "第 1 行"},      // raw control character in a string
-      {"\"\\x\"", "第 1 行第 2 列"},  // unknown escape
+      {"\"\\x\"", "第 1 行第 3 列"},  // unknown escape
       {"\"\\ud800\"", "第 1 行"},     // high surrogate alone
       {"\"\\udc00\"", "第 1 行"},     // low surrogate alone
       {"\"\\u12g4\"", "第 1 行"},

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "report/mapfile.h"
 #include "report/test_files.h"
@@ -97,7 +98,9 @@ TEST(Mapfile, WrittenScanMapReadsBackWithTheSameAreas) {
       {9999 * 512, 512, '-'},
   };
   EXPECT_EQ(map->blocks, want);
-  EXPECT_EQ(write_mapfile(0, {}, {}, "x").find("0x00000000  "), std::string::npos);
+  const auto empty = parse_mapfile(write_mapfile(0, {}, {}, "x"));
+  ASSERT_TRUE(empty) << empty.error();
+  EXPECT_TRUE(empty->blocks.empty());
 }
 
 TEST(Mapfile, CoverageFollowsTheScansPasses) {
@@ -158,7 +161,7 @@ TEST(Mapfile, CopyingToolAcceptsTheWrittenMap) {
   std::ofstream(path) << write_mapfile(4096, {{0, 4096}}, {{100, 8}, {2000, 1}}, "test");
   // Its summary counts the bad-sector bytes the scan could not read.
   const std::string out = test::run_command("ddrescuelog -t '" + path.string() + "'");
-  EXPECT_NE(out.find("bad-sector:       4608 B"), std::string::npos) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("bad-sector: +4608 B, +in +2 area"))) << out;
   const std::string bad = test::run_command("ddrescuelog -b512 --list-blocks=- '" + path.string() + "'");
   EXPECT_NE(bad.find("100\n"), std::string::npos) << bad;
   EXPECT_NE(bad.find("2000\n"), std::string::npos) << bad;

@@ -97,7 +97,12 @@ TEST_F(EwfSourceTest, SegmentedFileReadsAsTheImageWithItsHashes) {
 
   const auto details = ewf_details(*opened.source);
   ASSERT_TRUE(details);
-  EXPECT_EQ(details->segments.size(), 3u);
+  std::size_t segment_files = 0;
+  for (const auto& entry : fs::directory_iterator(dir.path)) {
+    segment_files += entry.path().filename().string().rfind("evidence.E", 0) == 0;
+  }
+  EXPECT_GE(segment_files, 3u);
+  EXPECT_EQ(details->segments.size(), segment_files);
   EXPECT_EQ(details->hashes.md5, hash_of("md5sum", image));
   EXPECT_EQ(details->hashes.sha1, hash_of("sha1sum", image));
   EXPECT_EQ(details->media_bytes, want.size());
