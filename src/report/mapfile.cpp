@@ -164,13 +164,7 @@ Result<Mapfile> parse_mapfile(std::string_view text) {
   return map;
 }
 
-Result<Mapfile> load_mapfile(const std::string& path) {
-  auto text = read_text_file(path);
-  if (!text) return Result<Mapfile>::failure(text.error());
-  auto map = parse_mapfile(text.value());
-  if (!map) return Result<Mapfile>::failure(path + ": " + map.error());
-  return map;
-}
+Result<Mapfile> load_mapfile(const std::string& path) { return load_parsed<Mapfile>(path, parse_mapfile); }
 
 std::vector<SectorRange> unrecovered_sectors(const Mapfile& map, int64_t total_sectors) {
   std::vector<SectorRange> ranges;

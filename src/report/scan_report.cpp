@@ -267,11 +267,7 @@ Result<ScanReport> parse_scan_report(std::string_view text) {
 }
 
 Result<ScanReport> load_scan_report(const std::string& path) {
-  auto text = read_text_file(path);
-  if (!text) return Result<ScanReport>::failure(text.error());
-  auto report = parse_scan_report(text.value());
-  if (!report) return Result<ScanReport>::failure(path + ": " + report.error());
-  return report;
+  return load_parsed<ScanReport>(path, parse_scan_report);
 }
 
 std::string check_source(sources::BlockSource& source, const ScanReport& report, const std::function<bool()>& stop) {
