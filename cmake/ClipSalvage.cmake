@@ -33,6 +33,13 @@ if(CLIPSALVAGE_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The ThreadSanitizer tree: the core libraries and the read-ahead stress test.
+option(CLIPSALVAGE_TSAN "Build the read-ahead stress test with ThreadSanitizer (clang)" OFF)
+if(CLIPSALVAGE_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 find_package(JPEG REQUIRED)
 
 # clipsalvage_library(NAME SOURCES...): one library target per source folder.

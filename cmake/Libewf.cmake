@@ -1,10 +1,12 @@
 # libewf, for the E01 evidence-file source. Natively the system's library
 # (Debian's libewf-dev, through pkg-config). The Windows builds link the static
 # library that scripts/setup builds from Debian's source package into the
-# user's cache folder, one folder per source version and toolchain:
-#   ${XDG_CACHE_HOME:-~/.cache}/clipsalvage/libewf-VERSION-TRIPLE-gccCOMPILER
-# so every checkout on the machine (a fresh clone too) reuses it. Set
-# CLIPSALVAGE_EWF_ROOT to use another build.
+# user's cache folder, one folder per source version, toolchain and recipe:
+#   ${XDG_CACHE_HOME:-~/.cache}/clipsalvage/libewf-VERSION-TRIPLE-gccCOMPILER-RECIPE
+# (RECIPE: the first 8 hex digits of scripts/cross-libewf's SHA-256), so every
+# checkout on the machine (a fresh clone too) reuses it, and a changed recipe
+# is never mixed up with an older build. Set CLIPSALVAGE_EWF_ROOT to use
+# another build.
 include_guard(GLOBAL)
 
 if(NOT WIN32)
@@ -23,8 +25,11 @@ if(NOT CLIPSALVAGE_EWF_ROOT)
   endif()
   execute_process(COMMAND ${CMAKE_C_COMPILER} -dumpversion OUTPUT_VARIABLE compiler_version
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/scripts/cross-libewf")
+  file(SHA256 "${PROJECT_SOURCE_DIR}/scripts/cross-libewf" recipe)
+  string(SUBSTRING "${recipe}" 0 8 recipe)
   file(GLOB candidates LIST_DIRECTORIES true
-       "${cache_home}/clipsalvage/libewf-*-${MINGW_TRIPLE}-gcc${compiler_version}")
+       "${cache_home}/clipsalvage/libewf-*-${MINGW_TRIPLE}-gcc${compiler_version}-${recipe}")
   list(SORT candidates COMPARE NATURAL ORDER DESCENDING)
   foreach(candidate IN LISTS candidates)
     if(EXISTS "${candidate}/lib/libewf.a")

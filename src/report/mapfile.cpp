@@ -65,31 +65,53 @@ bool single_char(std::string_view field, std::string_view allowed, char& out) {
   return true;
 }
 
+// Reads that touch a marked range are answered here: the sectors before it
+// come from the inner source, the range itself fails at once with a media
+// error, so the inner source never sees a read of it.
 class UnreadableSource final : public sources::BlockSource {
  public:
-  UnreadableSource(std::unique_ptr<BlockSource> inner, std::vector<SectorRange> bad)
-      : inner_(std::move(inner)), bad_(merge_ranges(std::move(bad))) {}
+  UnreadableSource(std::shared_ptr<BlockSource> inner, std::shared_ptr<const std::vector<SectorRange>> bad)
+      : inner_(std::move(inner)), bad_(std::move(bad)) {}
 
   int64_t sector_count() const override { return inner_->sector_count(); }
   void cancel() override { inner_->cancel(); }
+  bool cancelled() const override { return inner_->cancelled(); }
 
   ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
     if (first < 0 || count <= 0) return {};
-    // The first range ending after `first`.
-    auto it = std::upper_bound(bad_.begin(), bad_.end(), first,
-                               [](int64_t s, const SectorRange& r) { return s < r.first + r.count; });
-    if (it == bad_.end() || it->first >= first + count) return inner_->read_sectors(first, count, buffer);
-    if (it->first <= first) return {0, ReadError::media};
-    ReadResult result = inner_->read_sectors(first, it->first - first, buffer);
-    if (result.ok() && result.bytes == static_cast<std::size_t>((it->first - first) * kSectorBytes)) {
+    const int64_t readable = readable_from(first, count);
+    if (readable == 0) return {0, ReadError::media};
+    ReadResult result = inner_->read_sectors(first, readable, buffer);
+    if (readable < count && result.ok() && result.bytes == static_cast<std::size_t>(readable * kSectorBytes)) {
       result.error = ReadError::media;
     }
     return result;
   }
 
+  std::size_t read_cached(int64_t first, int64_t count, uint8_t* buffer) override {
+    if (first < 0 || count <= 0) return 0;
+    const int64_t readable = readable_from(first, count);
+    return readable == 0 ? 0 : inner_->read_cached(first, readable, buffer);
+  }
+
+  // A read left running holds the inner source's own detachable object and
+  // the ranges, not this wrapper.
+  std::shared_ptr<BlockSource> detachable() override {
+    auto inner = inner_->detachable();
+    return inner ? std::make_shared<UnreadableSource>(std::move(inner), bad_) : nullptr;
+  }
+
  private:
-  std::unique_ptr<BlockSource> inner_;
-  std::vector<SectorRange> bad_;
+  // Sectors of [first, first + count) before the first marked one.
+  int64_t readable_from(int64_t first, int64_t count) const {
+    auto it = std::upper_bound(bad_->begin(), bad_->end(), first,
+                               [](int64_t s, const SectorRange& r) { return s < r.first + r.count; });
+    if (it == bad_->end() || it->first >= first + count) return count;
+    return std::max<int64_t>(0, it->first - first);
+  }
+
+  std::shared_ptr<BlockSource> inner_;
+  std::shared_ptr<const std::vector<SectorRange>> bad_;
 };
 
 }  // namespace
@@ -256,7 +278,9 @@ std::vector<SectorRange> ScanCoverage::read(bool complete) const {
 
 std::unique_ptr<sources::BlockSource> with_unreadable(std::unique_ptr<sources::BlockSource> inner,
                                                        std::vector<SectorRange> unreadable) {
-  return std::make_unique<UnreadableSource>(std::move(inner), std::move(unreadable));
+  return std::make_unique<UnreadableSource>(
+      std::shared_ptr<sources::BlockSource>(std::move(inner)),
+      std::make_shared<const std::vector<SectorRange>>(merge_ranges(std::move(unreadable))));
 }
 
 std::string mapfile_beside(const std::string& image_path) {

@@ -28,6 +28,9 @@ inline constexpr std::size_t kChannelOffset = 468;
 inline constexpr const char* kDoneLine = "扫描完成!";
 inline constexpr const char* kReadErrorText = "读源介质错误！";
 inline constexpr const char* kNoSizeText = "无法获得源设备的大小，不能扫描！";
+inline constexpr const char* kEmptySourceText = "源设备的大小为 0 个扇区，没有可扫描的内容！";
+inline constexpr const char* kStoppedLine = "扫描已停止，列表不完整";
+inline constexpr const char* kNoSignatureLine = "未找到录像机签名，从扇区 0 开始索引";
 
 struct BlockRun {
   int64_t first_sector = 0;
@@ -84,13 +87,16 @@ struct ScanOptions {
   int sector_tries = 3;      // reads of one failing sector before it is zero-filled
   int chunk_blocks = 32;     // read-ahead chunk, in blocks
   int depth = 4;             // read-ahead chunks in flight
+  // First sector of the signature search; the tests and the fuzzer move it
+  // near the start so small sources exercise the search.
+  int64_t search_start = kSearchStart;
 };
 
 enum class ScanEnd {
   complete,  // reached the end of the source
   stopped,   // stop_requested answered true
   failed,    // the source stopped answering ("读源介质错误！")
-  refused,   // nothing to scan: the source's size is unknown
+  refused,   // nothing to scan: the source's size is unknown or 0
 };
 
 struct ScanResult {
@@ -98,6 +104,7 @@ struct ScanResult {
   std::optional<int64_t> signature_sector;
   std::vector<SectorRange> unreadable;  // ascending, merged
   int64_t rows = 0;
+  int64_t zero_blocks = 0;  // all-zero blocks left out of the clips
   int64_t sectors = 0;  // T
   std::string message;  // for failed and refused
 };
@@ -126,14 +133,20 @@ inline int64_t size_mb(int64_t blocks) { return blocks * 64 / 1024; }
 // Bytes 80 to 91 of the block's first sector carry the signature.
 bool is_header_block(const uint8_t* block, std::size_t valid);
 
+// Every one of the `size` bytes is zero. An H.264 stream never holds three
+// zero bytes in a row inside a unit, so such a block is no video.
+bool is_zero_block(const uint8_t* data, std::size_t size);
+
 // First position p >= from with the six marker bytes at p..p+5 inside
 // [0, size); size when there is none. Searches 16 bytes a step.
 std::size_t find_stream_marker(const uint8_t* data, std::size_t size, std::size_t from = 0);
 
 // The channel a stream block names: digit + 1 of the character two bytes
 // before the first usable marker. A marker whose channel character is not a
-// decimal digit, or lies before the block (a marker at position 0 or 1), is
-// not a marker: the search goes on past it.
-std::optional<int> marker_channel(const uint8_t* block, std::size_t valid);
+// decimal digit is not a marker: the search goes on past it. For a marker at
+// position 0 or 1 the character lies in the block before: `before` holds that
+// block's last two bytes when it was read just before this one, otherwise it
+// is null and such a marker is passed over too.
+std::optional<int> marker_channel(const uint8_t* block, std::size_t valid, const uint8_t* before = nullptr);
 
 }  // namespace clip::scanner

@@ -61,6 +61,42 @@ class BlockSource {
   // read the system can't give up (a request stuck in a driver) may still
   // hold its thread: callers that must answer at once don't wait for it.
   virtual void cancel() {}
+  // True once cancel() was called.
+  virtual bool cancelled() const { return false; }
+
+  // A source object that reads the same data and lives on its own, so that a
+  // reading thread holding it may be left inside a read the system can't give
+  // up and return after this object is gone, touching only what it holds.
+  // Null when the source can't be left so (the reader is then waited for).
+  virtual std::shared_ptr<BlockSource> detachable() { return nullptr; }
+
+  // Reads of these sectors only what the system holds in memory already,
+  // never waiting for a device: a prefix of them, possibly none (a source that
+  // can't tell gives none). Reading those on the caller's own thread costs no
+  // hand-over to a reading thread, and it can't hang.
+  virtual std::size_t read_cached(int64_t /*first*/, int64_t /*count*/, uint8_t* /*buffer*/) { return 0; }
+};
+
+// What the caller of open_block_source owns: a handle on the shared object
+// that holds the open file or device, so a read left running on another
+// thread (see detachable) keeps it open until that read returns.
+class SharedSource final : public BlockSource {
+ public:
+  explicit SharedSource(std::shared_ptr<BlockSource> file) : file_(std::move(file)) {}
+
+  int64_t sector_count() const override { return file_->sector_count(); }
+  ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
+    return file_->read_sectors(first, count, buffer);
+  }
+  void cancel() override { file_->cancel(); }
+  bool cancelled() const override { return file_->cancelled(); }
+  std::shared_ptr<BlockSource> detachable() override { return file_; }
+  std::size_t read_cached(int64_t first, int64_t count, uint8_t* buffer) override {
+    return file_->read_cached(first, count, buffer);
+  }
+
+ private:
+  std::shared_ptr<BlockSource> file_;
 };
 
 struct OpenResult {

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cctype>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 
 #include "sources/ewf_open.h"
 
@@ -42,25 +44,15 @@ std::string hash_value(libewf_handle_t* handle, bool md5) {
   return value;
 }
 
-class EwfSource final : public BlockSource {
+// The open evidence file set. Reads that are left running after a stop hold
+// it (see BlockSource::detachable), so the library's handle is closed when
+// the last of them returns.
+class EwfFile final : public BlockSource {
  public:
-  EwfSource(HandlePtr handle, EwfDetails details, int64_t sectors)
-      : handle_(std::move(handle)), details_(std::move(details)), sectors_(sectors) {}
+  EwfFile(HandlePtr handle, uint32_t bytes_per_sector, int64_t sectors)
+      : handle_(std::move(handle)), bytes_per_sector_(bytes_per_sector), sectors_(sectors) {}
 
   int64_t sector_count() const override { return sectors_; }
-  const EwfDetails& details() const { return details_; }
-
-  // Marks sectors as unreadable: [first, end) in 512-byte sectors, merged.
-  void add_bad(int64_t first, int64_t end) {
-    auto it = bad_.upper_bound(first);
-    if (it != bad_.begin() && std::prev(it)->second >= first) --it;
-    while (it != bad_.end() && it->first <= end) {
-      first = std::min(first, it->first);
-      end = std::max(end, it->second);
-      it = bad_.erase(it);
-    }
-    bad_.emplace(first, end);
-  }
 
   void load_acquisition_errors() {
     uint32_t count = 0;
@@ -68,7 +60,7 @@ class EwfSource final : public BlockSource {
     for (uint32_t i = 0; i < count; ++i) {
       uint64_t first = 0, n = 0;
       if (libewf_handle_get_acquiry_error(handle_.get(), i, &first, &n, nullptr) == 1 && n > 0) {
-        const auto [b, e] = to_our_sectors(first, n, details_.bytes_per_sector);
+        const auto [b, e] = to_our_sectors(first, n, bytes_per_sector_);
         add_bad(b, e);
       }
     }
@@ -88,7 +80,7 @@ class EwfSource final : public BlockSource {
     }
     const std::size_t want = static_cast<std::size_t>((stop - first) * kSectorBytes);
     while (result.bytes < want) {
-      if (cancelled_) return {result.bytes, ReadError::cancelled};
+      if (cancelled_) return {result.bytes - result.bytes % kSectorBytes, ReadError::cancelled};
       const std::size_t piece = std::min(kPieceBytes, want - result.bytes);
       libewf_error_t* failure = nullptr;
       const off64_t at = static_cast<off64_t>(first * kSectorBytes + static_cast<int64_t>(result.bytes));
@@ -118,9 +110,24 @@ class EwfSource final : public BlockSource {
     return result;
   }
 
+  // Seen between the pieces of a read; a piece inside the library runs to
+  // its end.
   void cancel() override { cancelled_ = true; }
+  bool cancelled() const override { return cancelled_; }
 
  private:
+  // Marks sectors as unreadable: [first, end) in 512-byte sectors, merged.
+  void add_bad(int64_t first, int64_t end) {
+    auto it = bad_.upper_bound(first);
+    if (it != bad_.begin() && std::prev(it)->second >= first) --it;
+    while (it != bad_.end() && it->first <= end) {
+      first = std::min(first, it->first);
+      end = std::max(end, it->second);
+      it = bad_.erase(it);
+    }
+    bad_.emplace(first, end);
+  }
+
   std::optional<int64_t> first_bad(int64_t first, int64_t end) const {
     auto it = bad_.upper_bound(first);
     if (it != bad_.begin() && std::prev(it)->second > first) return first;
@@ -137,7 +144,7 @@ class EwfSource final : public BlockSource {
     for (uint32_t i = checksum_errors_seen_; i < count; ++i) {
       uint64_t first = 0, n = 0;
       if (libewf_handle_get_checksum_error(handle_.get(), i, &first, &n, nullptr) == 1 && n > 0) {
-        const auto [b, e] = to_our_sectors(first, n, details_.bytes_per_sector);
+        const auto [b, e] = to_our_sectors(first, n, bytes_per_sector_);
         add_bad(b, e);
       }
     }
@@ -145,13 +152,35 @@ class EwfSource final : public BlockSource {
     return true;
   }
 
-  std::mutex mutex_;
+  std::mutex mutex_;  // the library's handle is not safe for two threads
   std::atomic<bool> cancelled_{false};
   HandlePtr handle_;
-  EwfDetails details_;
-  int64_t sectors_;
+  const uint32_t bytes_per_sector_;
+  const int64_t sectors_;
   std::map<int64_t, int64_t> bad_;  // first -> end, disjoint
   uint32_t checksum_errors_seen_ = 0;
+};
+
+// What the caller owns: the shared file set and what the file says about the
+// acquisition.
+class EwfSource final : public BlockSource {
+ public:
+  EwfSource(std::shared_ptr<EwfFile> file, EwfDetails details)
+      : file_(std::move(file)), details_(std::move(details)) {}
+
+  const EwfDetails& details() const { return details_; }
+
+  int64_t sector_count() const override { return file_->sector_count(); }
+  ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
+    return file_->read_sectors(first, count, buffer);
+  }
+  void cancel() override { file_->cancel(); }
+  bool cancelled() const override { return file_->cancelled(); }
+  std::shared_ptr<BlockSource> detachable() override { return file_; }
+
+ private:
+  std::shared_ptr<EwfFile> file_;
+  EwfDetails details_;
 };
 
 }  // namespace
@@ -209,9 +238,9 @@ OpenResult open_ewf_source(const std::string& path, int64_t sectors) {
   details.hashes.md5 = hash_value(handle.get(), true);
   details.hashes.sha1 = hash_value(handle.get(), false);
   if (sectors < 0) sectors = static_cast<int64_t>(media / static_cast<uint64_t>(kSectorBytes));
-  auto source = std::make_unique<EwfSource>(std::move(handle), std::move(details), sectors);
-  source->load_acquisition_errors();
-  return {std::move(source), {}};
+  auto file = std::make_shared<EwfFile>(std::move(handle), details.bytes_per_sector, sectors);
+  file->load_acquisition_errors();
+  return {std::make_unique<EwfSource>(std::move(file), std::move(details)), {}};
 }
 
 std::optional<EwfDetails> ewf_details(const BlockSource& source) {

@@ -14,7 +14,8 @@ namespace clip::test {
 
 // A sparse recorder image: the signature sector (also the first header block)
 // at sector 8,000,130, a second header of the same channel 17 blocks later,
-// and zeros to the end.
+// and one byte of data in every other block to the end (an all-zero block
+// would join no clip).
 inline std::string write_sparse_image(int64_t& sectors) {
   wchar_t dir[MAX_PATH];
   GetTempPathW(MAX_PATH, dir);
@@ -40,6 +41,15 @@ inline std::string write_sparse_image(int64_t& sectors) {
   };
   put(kFirst, 1);
   put(kFirst + 17 * 128, 1);
+  for (int64_t block = 1; block < 40; ++block) {
+    if (block == 17) continue;
+    LARGE_INTEGER at;
+    at.QuadPart = (kFirst + block * 128) * 512 + 100;
+    SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+    const uint8_t data = 0x7f;
+    DWORD written = 0;
+    WriteFile(file, &data, 1, &written, nullptr);
+  }
   LARGE_INTEGER end;
   end.QuadPart = sectors * 512;
   SetFilePointerEx(file, end, nullptr, FILE_BEGIN);

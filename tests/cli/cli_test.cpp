@@ -42,6 +42,9 @@ class Workspace {
     out.write("0xdcH264", 8);
     header(f + 256, 2, 31);
     header(f + 384, 1, 32);
+    // Data in block f + 512: an all-zero block would join no clip.
+    out.seekp((f + 512) * 512 + 100);
+    out.put('\x7f');
     out.seekp((f + 700) * 512 - 1);
     out.put('\x7f');
   }

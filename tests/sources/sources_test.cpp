@@ -1,18 +1,28 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <set>
+#include <thread>
+#include <random>
 #include <vector>
 
+#include "sources/aligned_buffer.h"
+#include "sources/aligned_read.h"
 #include "sources/block_source.h"
 #include "sources/drives.h"
 #include "sources/memory_source.h"
 #include "sources/read_ahead.h"
 #include "sources/source_record.h"
+#include "sources/test_sources.h"
 
 namespace clip::sources {
 namespace {
@@ -235,6 +245,43 @@ TEST(ReadAhead, DeliversEveryChunkInOrderAndStopsAtTheRealEnd) {
   EXPECT_EQ(delivered, 9000 - 300);
 }
 
+// Sectors the system holds in memory except where a chunk is missing for a
+// moment; the marks say which sector each is.
+class PartlyCached final : public BlockSource {
+ public:
+  explicit PartlyCached(int64_t sectors) : data(sectors) { testing::mark_sectors(data); }
+  MemorySource data;
+  int64_t cached_calls = 0;
+  int64_t sector_count() const override { return data.sector_count(); }
+  ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
+    return data.read_sectors(first, count, buffer);
+  }
+  std::size_t read_cached(int64_t first, int64_t count, uint8_t* buffer) override {
+    ++cached_calls;
+    if (first / 128 % 97 == 5) return 0;
+    return data.read_sectors(first, count, buffer).bytes;
+  }
+};
+
+TEST(ReadAhead, ChunksFromMemoryAndFromTheWorkerComeInOrder) {
+  PartlyCached source(300 * 128 + 50);
+  ReadAhead reader(source, 10, source.sector_count(), 1, 3);
+  int64_t expect_first = 10;
+  ReadAhead::Chunk chunk;
+  ReadAhead::Status status;
+  while ((status = reader.next(chunk, std::chrono::milliseconds(30000))) == ReadAhead::Status::ready) {
+    ASSERT_EQ(chunk.first, expect_first);
+    ASSERT_EQ(chunk.result.bytes, static_cast<std::size_t>(chunk.sectors * 512));
+    for (int64_t i = 0; i < chunk.sectors; ++i) ASSERT_TRUE(testing::marked(chunk.data + i * 512, chunk.first + i));
+    expect_first += chunk.sectors;
+    reader.release();
+  }
+  EXPECT_EQ(status, ReadAhead::Status::end);
+  EXPECT_EQ(expect_first, source.sector_count());
+  // After each miss the worker read ahead, then memory was tried again.
+  EXPECT_GT(source.cached_calls, 3);
+}
+
 TEST(ReadAhead, EmptyRangeEndsAtOnceAndEarlyDestructionJoins) {
   MemorySource source(100);
   ReadAhead::Chunk chunk;
@@ -246,6 +293,224 @@ TEST(ReadAhead, EmptyRangeEndsAtOnceAndEarlyDestructionJoins) {
   ReadAhead reader(big, 0, 1 << 20, 1, 2);
   EXPECT_EQ(reader.next(chunk, std::chrono::milliseconds(1000)), ReadAhead::Status::ready);
   // Leaving with the chunk held and the worker waiting for a slot must not hang.
+}
+
+TEST(FileSource, RefusesWhatIsNoImageOrBlockDeviceWithoutWaiting) {
+  TempDir dir;
+  const auto fifo = dir.path() / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Opening a FIFO for reading would wait for a writer forever; a refusal
+  // comes back at once instead (a hang here ends the test by its timeout).
+  const auto opened = open_block_source(fifo.string());
+  EXPECT_FALSE(opened.source);
+  EXPECT_NE(opened.error.find("FIFO"), std::string::npos) << opened.error;
+  const auto null_device = open_block_source("/dev/null");
+  EXPECT_FALSE(null_device.source);
+  EXPECT_NE(null_device.error.find("字符设备"), std::string::npos) << null_device.error;
+  const auto folder = open_block_source(dir.path().string());
+  EXPECT_NE(folder.error.find("文件夹"), std::string::npos) << folder.error;
+
+  // An empty file is a source of 0 sectors, not one of unknown size.
+  const auto empty = dir.path() / "empty.img";
+  std::ofstream(empty).close();
+  const auto zero = open_block_source(empty.string());
+  ASSERT_TRUE(zero.source) << zero.error;
+  EXPECT_EQ(zero.source->sector_count(), 0);
+}
+
+// A device with 4096-byte logical sectors read past the cache: it refuses
+// every read whose offset, length or buffer is not a multiple of 4096, as a
+// native 4K disk does.
+class FakeDevice {
+ public:
+  FakeDevice(std::size_t bytes, std::size_t unit) : bytes_(bytes), unit_(unit) {
+    for (std::size_t i = 0; i < bytes_.size(); ++i) bytes_[i] = static_cast<uint8_t>(i / 512 * 7 + i % 13);
+  }
+  ReadResult raw(uint64_t offset, std::size_t length, uint8_t* buffer) {
+    ++calls;
+    if (offset % unit_ || length % unit_ || reinterpret_cast<uintptr_t>(buffer) % unit_) {
+      ++refused;
+      return {0, ReadError::media};
+    }
+    if (offset >= bytes_.size()) return {};
+    // A bad unit fails the whole read, as a disk's media error does.
+    for (uint64_t u = offset; u < offset + length && u < bytes_.size(); u += unit_) {
+      if (bad.count(u / unit_)) return {0, ReadError::media};
+    }
+    const std::size_t n = std::min<std::size_t>(length, bytes_.size() - offset);
+    std::memcpy(buffer, bytes_.data() + offset, n);
+    return {n, ReadError::none};
+  }
+  RawRead reader() {
+    return [this](uint64_t offset, std::size_t length, uint8_t* buffer) { return raw(offset, length, buffer); };
+  }
+  const uint8_t* at(int64_t sector) const { return bytes_.data() + sector * 512; }
+
+  std::set<uint64_t> bad;  // unit numbers that fail
+  int calls = 0;
+  int refused = 0;
+
+ private:
+  std::vector<uint8_t> bytes_;
+  std::size_t unit_;
+};
+
+TEST(AlignedRead, HandsOutAnySectorsOfA4KDevice) {
+  FakeDevice device(1 << 20, 4096);  // 2048 sectors
+  const int64_t total = 2048;
+  std::mt19937 random(7);
+  std::vector<uint8_t> buffer(300 * 512 + 1);
+  for (int i = 0; i < 300; ++i) {
+    const int64_t first = std::uniform_int_distribution<int64_t>(0, total - 1)(random);
+    const int64_t count = std::uniform_int_distribution<int64_t>(1, std::min<int64_t>(300, total - first))(random);
+    // An odd buffer address too: the device would refuse it.
+    uint8_t* into = buffer.data() + (i % 2);
+    const ReadResult r = read_aligned(device.reader(), 4096, first, count, into);
+    ASSERT_TRUE(r.ok()) << first << "+" << count;
+    ASSERT_EQ(r.bytes, static_cast<std::size_t>(count * 512));
+    ASSERT_EQ(std::memcmp(into, device.at(first), r.bytes), 0) << first << "+" << count;
+  }
+  EXPECT_EQ(device.refused, 0);
+
+  // An aligned request into aligned memory goes straight to the device.
+  AlignedBuffer aligned(64 * 512);
+  device.calls = 0;
+  ASSERT_EQ(read_aligned(device.reader(), 4096, 16, 64, aligned.data()).bytes, 64u * 512);
+  EXPECT_EQ(device.calls, 1);
+
+  // Past the device's end: the sectors up to it, no error.
+  const ReadResult tail = read_aligned(device.reader(), 4096, total - 3, 10, buffer.data());
+  EXPECT_TRUE(tail.ok());
+  EXPECT_EQ(tail.bytes, 3u * 512);
+
+  // A bad unit (sectors 80..87): what lies before it, then the media error,
+  // so the scanner's repair reads the rest sector by sector.
+  device.bad.insert(10);
+  const ReadResult before_bad = read_aligned(device.reader(), 4096, 3, 200, buffer.data());
+  EXPECT_EQ(before_bad.error, ReadError::media);
+  EXPECT_EQ(before_bad.bytes % 512, 0u);
+  EXPECT_LE(before_bad.bytes, (80u - 3) * 512);
+  EXPECT_EQ(std::memcmp(buffer.data(), device.at(3), before_bad.bytes), 0);
+  EXPECT_EQ(read_aligned(device.reader(), 4096, 83, 1, buffer.data()).error, ReadError::media);
+  EXPECT_TRUE(read_aligned(device.reader(), 4096, 88, 1, buffer.data()).ok());
+}
+
+// Linux loop device with 4096-byte logical sectors over a sparse image: the
+// source opens it past the cache and must still read any 512-byte sector.
+TEST(FileSource, LoopDeviceWith4KSectors) {
+  TempDir dir;
+  const auto file = dir.path() / "disk4k.img";
+  const int64_t sectors = 8000000 + 4096;
+  {
+    std::ofstream out(file, std::ios::binary);
+    out.seekp(sectors * 512 - 1);
+    out.put('\0');
+    for (int64_t s : {int64_t{0}, int64_t{3}, int64_t{8000130}, sectors - 1}) {
+      out.seekp(s * 512);
+      const std::string mark = "sector " + std::to_string(s);
+      out.write(mark.data(), static_cast<std::streamsize>(mark.size()));
+    }
+  }
+  const std::string command = "losetup --find --show --read-only --sector-size 4096 '" + file.string() + "' 2>&1";
+  std::string device;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char line[256] = {};
+    if (std::fgets(line, sizeof line, p)) device = line;
+    const int status = ::pclose(p);
+    while (!device.empty() && (device.back() == '\n' || device.back() == ' ')) device.pop_back();
+    if (status != 0 || device.rfind("/dev/", 0) != 0) GTEST_SKIP() << "no loop device here: " << device;
+  } else {
+    GTEST_SKIP() << "losetup can't be run";
+  }
+  struct Detach {
+    std::string device;
+    ~Detach() { std::system(("losetup -d " + device + " 2>/dev/null").c_str()); }
+  } detach{device};
+
+  auto opened = open_block_source(device);
+  ASSERT_TRUE(opened.source) << opened.error;
+  EXPECT_EQ(opened.source->sector_count(), sectors);
+  std::vector<uint8_t> buffer(16 * 512);
+  for (int64_t s : {int64_t{0}, int64_t{3}, int64_t{8000130}, sectors - 1}) {
+    const ReadResult r = opened.source->read_sectors(s, 1, buffer.data());
+    ASSERT_TRUE(r.ok()) << "sector " << s;
+    ASSERT_EQ(r.bytes, 512u);
+    const std::string mark = "sector " + std::to_string(s);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.data()), mark.size()), mark);
+  }
+  const ReadResult run = opened.source->read_sectors(8000127, 5, buffer.data());
+  ASSERT_EQ(run.bytes, 5u * 512);
+  EXPECT_EQ(std::memcmp(buffer.data() + 3 * 512, "sector 8000130", 14), 0);
+}
+
+TEST(ReadAhead, AHungReadIsLeftBehindOnlyWhenItsSourceCanBeLeft) {
+  using testing::Hanging;
+  using testing::HangingSource;
+  ReadAhead::Chunk chunk;
+  // Cancellable: the hung chunk comes back as cancelled.
+  {
+    auto inner = std::make_shared<Hanging>(4096, 300, true);
+    HangingSource source(inner, true);
+    ReadAhead reader(source, 0, 4096, 2, 2);
+    ASSERT_TRUE(inner->wait_waiting(1));
+    source.cancel();
+    int64_t first = -1;
+    for (;;) {
+      ASSERT_EQ(reader.next(chunk, std::chrono::milliseconds(30000)), ReadAhead::Status::ready);
+      first = chunk.first;
+      if (chunk.result.error == ReadError::cancelled) break;
+      reader.release();
+    }
+    EXPECT_EQ(first, 256);
+    EXPECT_EQ(reader.next(chunk, std::chrono::milliseconds(30000)), ReadAhead::Status::end);
+  }
+  // Not cancellable but detachable: destroying the reader does not wait; the
+  // worker ends once the read returns, with the test's source long gone.
+  {
+    auto inner = std::make_shared<Hanging>(4096, 10, false);
+    {
+      HangingSource source(inner, true);
+      ReadAhead reader(source, 0, 4096, 2, 2);
+      ASSERT_TRUE(inner->wait_waiting(1));
+      EXPECT_EQ(reader.next(chunk, std::chrono::milliseconds(20)), ReadAhead::Status::pending);
+    }
+    inner->release();
+    EXPECT_TRUE(testing::wait_sole_owner(inner));
+  }
+  // Neither: the reader is waited for, so a release from another thread
+  // lets its destructor return.
+  {
+    auto inner = std::make_shared<Hanging>(4096, 10, false);
+    HangingSource source(inner, false);
+    std::optional<ReadAhead> reader;
+    reader.emplace(source, 0, 4096, 2, 2);
+    ASSERT_TRUE(inner->wait_waiting(1));
+    std::thread releaser([&] { inner->release(); });
+    reader.reset();
+    releaser.join();
+  }
+}
+
+TEST(ReadAhead, ThrowingReadsBecomeFailedChunksAndRequestsAreServedInBetween) {
+  testing::ThrowingSource source(4096, 700);
+  source.data.write(3000 * 512, std::span(reinterpret_cast<const uint8_t*>("here"), 4));
+  ReadAhead reader(source, 0, 4096, 2, 2);
+  ReadAhead::Chunk chunk;
+  // A read outside the order, while chunks are queued.
+  ASSERT_EQ(reader.read(3000, 1, chunk, std::chrono::milliseconds(30000)), ReadAhead::Status::ready);
+  EXPECT_EQ(chunk.result.bytes, 512u);
+  EXPECT_EQ(std::memcmp(chunk.data, "here", 4), 0);
+  for (;;) {
+    ASSERT_EQ(reader.next(chunk, std::chrono::milliseconds(30000)), ReadAhead::Status::ready);
+    if (!chunk.result.ok()) break;
+    reader.release();
+  }
+  EXPECT_EQ(chunk.first, 512);
+  EXPECT_EQ(chunk.result.error, ReadError::gone);
+  EXPECT_EQ(chunk.failure, "controller reset");
+  EXPECT_EQ(reader.next(chunk, std::chrono::milliseconds(30000)), ReadAhead::Status::end);
+  ASSERT_EQ(reader.read(700, 1, chunk, std::chrono::milliseconds(30000)), ReadAhead::Status::ready);
+  EXPECT_EQ(chunk.failure, "controller reset");
 }
 
 }  // namespace
