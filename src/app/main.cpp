@@ -5,6 +5,7 @@
 #include "app/main_form.h"
 #include "app/startup.h"
 #include "skin/frame/form_skin.h"
+#include "skin/frame/popup_menu.h"
 #include "skin/manager/skin_manager.h"
 #include "skin/paint/paint_win.h"
 
@@ -31,6 +32,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
   // and the windows keep their standard frames.
   clip::skin::paint::start_painting();
   clip::skin::TSkinManager::create().set_window_skin_factory(clip::skin::attach_form_skin);
+  clip::skin::TSkinManager::instance()->set_popup_skin_factory(clip::skin::attach_popup_skin);
   clip::skin::Loaded(Form1->SkinData1, Form1);
   Form1->show();
   ShowWindow(Form1->handle(), show);

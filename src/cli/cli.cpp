@@ -1,13 +1,27 @@
 #include "cli/cli.h"
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
+
+#ifndef _WIN32
+#include <pthread.h>
+#include <csignal>
+#endif
 
 #include "base/utf8.h"
 #include "cli/json.h"
+#include "cli/progress.h"
+#include "cli/table.h"
 #include "recover/recover.h"
 #include "scanner/scanner.h"
 #include "sources/block_source.h"
@@ -20,11 +34,52 @@ using scanner::ClipRow;
 using scanner::ScanEnd;
 using scanner::SectorRange;
 
+using scanner::kStoppedLine;
+constexpr const char* kStoppingLine = "正在停止……再按一次 Ctrl-C 立即结束";
+
 constexpr const char* kUsage =
     "usage: clipsalvage scan SOURCE [--json] [--progress]\n"
     "       clipsalvage recover SOURCE --out DIR [--clip N]... [--json] [--progress]\n"
-    "       clipsalvage --version\n"
-    "       clipsalvage --help\n";
+    "       clipsalvage help [scan|recover]     (also -h, --help, SUBCOMMAND --help)\n"
+    "       clipsalvage --version\n";
+
+constexpr const char* kHelp =
+    "clipsalvage finds the video clips a surveillance recorder left on its disk\n"
+    "and recovers them. It only ever reads SOURCE.\n"
+    "\n"
+    "SOURCE   a disk image file, or a block device such as /dev/sdb or /dev/sdb1\n"
+    "         (reading a disk needs root). On Windows also \\\\.\\PhysicalDriveN, a\n"
+    "         whole disk numbered as Disk Management shows it, or a drive letter\n"
+    "         such as E:, one volume; run from an administrator's console.\n"
+    "         \"--\" ends the options, for a SOURCE that begins with \"-\".\n"
+    "\n"
+    "scan     searches for the recorder's signature from sector 8,000,000 on and\n"
+    "         lists the clips from there (from sector 0 when there is none).\n"
+    "         Clips are numbered from 1 in the order the scan closes them; the\n"
+    "         clips still open at the end of the source come last, marked 未结束.\n"
+    "\n"
+    "recover  scans the same way, then writes clips into DIR, one NAME.264 each:\n"
+    "  --out DIR   the folder for the clips, created when missing. It must not\n"
+    "              lie on the source disk; a probe file tests it before the scan.\n"
+    "  --clip N    recover clip N of the scan's list; repeat for more. Without it\n"
+    "              every clip is recovered. A number the scan does not list is an\n"
+    "              error, and then nothing is written.\n"
+    "         A clip is written as NAME.264.part and renamed to NAME.264 once it is\n"
+    "         whole, hashed and on the disk. An existing file is never replaced:\n"
+    "         the clip goes to NAME(1).264, NAME(2).264, ... instead. A clip cut\n"
+    "         short because the source ended or stopped answering is kept as\n"
+    "         NAME-不完整.264 and counts as failed; the partial file of a stopped or\n"
+    "         failed clip is deleted. Every file is listed with its SHA-256.\n"
+    "\n"
+    "  --json      print the report as JSON. A path whose bytes are not UTF-8 is\n"
+    "              shown with U+FFFD and its bytes in a \"..._bytes\" hex field.\n"
+    "  --progress  show progress on standard error (always shown on a terminal).\n"
+    "\n"
+    "Ctrl-C stops the scan or the recovery and prints what was found and written\n"
+    "so far; a second Ctrl-C ends the program at once.\n"
+    "\n"
+    "Exit status: 0 done; 1 an error (the source, the folder, a clip that failed\n"
+    "or is incomplete, writing the report); 2 wrong usage; 130 stopped by Ctrl-C.\n";
 
 struct Options {
   std::string command;
@@ -35,32 +90,79 @@ struct Options {
   bool progress = false;
 };
 
-std::optional<Options> parse(const std::vector<std::string>& args) {
-  if (args.empty() || (args[0] != "scan" && args[0] != "recover")) return std::nullopt;
+struct Parsed {
+  std::optional<Options> options;
+  std::string error;  // a usage error
+  bool help = false;
+};
+
+Parsed usage_error(std::string error) { return {std::nullopt, std::move(error), false}; }
+
+Parsed parse(const std::vector<std::string>& args) {
+  if (args.empty()) return usage_error("no command given");
+  const std::string& first = args[0];
+  if (first == "-h" || first == "--help" || first == "help") {
+    if (args.size() > 2 || (args.size() == 2 && args[1] != "scan" && args[1] != "recover")) {
+      return usage_error("help takes scan or recover: " + args.back());
+    }
+    return {std::nullopt, {}, true};
+  }
+  if (first != "scan" && first != "recover") {
+    return usage_error((!first.empty() && first[0] == '-' ? "unknown option " : "unknown command ") + first);
+  }
   Options o;
-  o.command = args[0];
+  o.command = first;
+  const bool recover = o.command == "recover";
   bool have_out = false;
+  bool options_end = false;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--json") {
-      o.json = true;
-    } else if (a == "--progress") {
-      o.progress = true;
-    } else if (a == "--out" && o.command == "recover" && i + 1 < args.size()) {
-      o.out = args[++i];
-      have_out = true;
-    } else if (a == "--clip" && o.command == "recover" && i + 1 < args.size()) {
-      const auto n = sources::parse_sectors(args[++i]);
-      if (!n || *n == 0) return std::nullopt;
-      o.clips.push_back(*n);
-    } else if (!a.empty() && a[0] != '-' && o.source.empty()) {
+    if (!options_end && a.size() > 1 && a[0] == '-') {
+      // "--name=value" and "--name value" alike.
+      const auto eq = a.find('=');
+      const std::string name = a.rfind("--", 0) == 0 && eq != std::string::npos ? a.substr(0, eq) : a;
+      std::optional<std::string> inline_value;
+      if (name.size() != a.size()) inline_value = a.substr(eq + 1);
+      auto value = [&]() -> std::optional<std::string> {
+        if (inline_value) return inline_value;
+        if (i + 1 >= args.size()) return std::nullopt;
+        return args[++i];
+      };
+      if (name == "--") {
+        options_end = true;
+      } else if (name == "-h" || name == "--help") {
+        return {std::nullopt, {}, true};
+      } else if (name == "--json" && !inline_value) {
+        o.json = true;
+      } else if (name == "--progress" && !inline_value) {
+        o.progress = true;
+      } else if (name == "--out" && recover) {
+        const auto v = value();
+        if (!v || v->empty()) return usage_error("--out needs a folder");
+        if (have_out) return usage_error("--out given twice");
+        o.out = *v;
+        have_out = true;
+      } else if (name == "--clip" && recover) {
+        const auto v = value();
+        if (!v) return usage_error("--clip needs a positive number");
+        const auto n = sources::parse_sectors(*v);
+        if (!n || *n == 0) return usage_error("--clip needs a positive number: " + *v);
+        o.clips.push_back(*n);
+      } else if ((name == "--out" || name == "--clip") && !recover) {
+        return usage_error(name + " belongs to recover, not scan");
+      } else {
+        return usage_error("unknown option " + a);
+      }
+    } else if (o.source.empty()) {
+      if (a.empty()) return usage_error("SOURCE is empty");
       o.source = a;
     } else {
-      return std::nullopt;
+      return usage_error("unexpected argument " + a + " (SOURCE is " + o.source + ")");
     }
   }
-  if (o.source.empty() || (o.command == "recover" && (!have_out || o.out.empty()))) return std::nullopt;
-  return o;
+  if (o.source.empty()) return usage_error(o.command + " needs a SOURCE");
+  if (recover && !have_out) return usage_error("recover needs --out DIR");
+  return {o, {}, false};
 }
 
 // The path to open for a SOURCE argument. On Windows "C:" names the volume,
@@ -75,6 +177,24 @@ std::string device_path(const std::string& source) {
 #else
   return source;
 #endif
+}
+
+// Why a source of no sectors can't be scanned: a file says its size.
+std::string empty_source_text(const std::string& path) {
+  std::error_code ec;
+#ifdef _WIN32
+  const std::filesystem::path p(utf8_to_utf16(path));
+#else
+  const std::filesystem::path p(path);
+#endif
+  if (std::filesystem::is_regular_file(p, ec)) {
+    const auto size = std::filesystem::file_size(p, ec);
+    if (!ec) {
+      return "源文件大小为 " + std::to_string(size) + " 字节，" +
+             (size == 0 ? std::string("没有可扫描的扇区") : std::string("不足一个扇区（512 字节），没有可扫描的扇区"));
+    }
+  }
+  return scanner::kNoSizeText;
 }
 
 std::string ranges_json(const std::vector<SectorRange>& ranges) {
@@ -99,170 +219,396 @@ std::string clip_json(const ClipRow& r) {
   return s + "]}";
 }
 
-std::string file_json(const recover::RecoveredFile& f) {
-  return "{\"number\": " + std::to_string(f.number) + ", \"name\": " + json_string(f.name) +
-         ", \"path\": " + json_string(f.path) + ", \"bytes\": " + std::to_string(f.bytes) +
-         ", \"sha256\": " + json_string(f.sha256) + ", \"unreadable\": " + ranges_json(f.unreadable) + "}";
-}
-
-void print_table(std::FILE* out, const std::vector<ClipRow>& rows) {
-  std::fprintf(out, "%-6s %-4s %-22s %-8s %12s %8s %14s  %s\n", "序号", "通道", "开始时间", "结束时间",
-               "文件大小(MB)", "块数", "首扇区", "名称");
-  for (const auto& r : rows) {
-    std::fprintf(out, "%-6lld %-6s %-19s %-12s %8lld %8lld %14lld  %s%s\n", static_cast<long long>(r.number),
-                 r.channel.c_str(), r.start.c_str(), "", static_cast<long long>(r.size_mb),
-                 static_cast<long long>(r.blocks), static_cast<long long>(r.first_sector), r.name.c_str(),
-                 r.closed ? "" : " (未结束)");
+const char* outcome_text(recover::RecoverOutcome outcome) {
+  switch (outcome) {
+    case recover::RecoverOutcome::complete: return "complete";
+    case recover::RecoverOutcome::stopped: return "stopped";
+    case recover::RecoverOutcome::incomplete: return "incomplete";
+    case recover::RecoverOutcome::failed: return "failed";
   }
+  return "failed";
 }
 
-// The progress line: position, percent, rate and time left, the rate taken
-// from the readable areas only (time spent retrying bad sectors is left out).
-class ProgressLine {
+struct FileReport {
+  recover::RecoveredFile file;
+  recover::RecoverOutcome outcome = recover::RecoverOutcome::failed;
+  std::string error;
+};
+
+std::string file_json(const FileReport& f) {
+  std::string s = "{\"number\": " + std::to_string(f.file.number) + ", \"name\": " + json_string(f.file.name) +
+                  ", " + json_path("path", f.file.path) + ", \"bytes\": " + std::to_string(f.file.bytes) +
+                  ", \"sha256\": " + (f.file.sha256.empty() ? std::string("null") : json_string(f.file.sha256)) +
+                  ", \"unreadable\": " + ranges_json(f.file.unreadable) +
+                  ", \"expected_bytes\": " + std::to_string(f.file.expected_bytes) + ", \"outcome\": \"" +
+                  outcome_text(f.outcome) + "\"";
+  if (f.outcome != recover::RecoverOutcome::complete) {
+    s += ", \"partial_removed\": " + std::string(f.file.partial_removed ? "true" : "false");
+    s += ", \"error\": " + json_string(f.error);
+  }
+  return s + "}";
+}
+
+// What the work thread and run() share. The work thread holds it too, so a
+// run() that returned without waiting for a stuck read leaves nothing it uses
+// behind.
+struct Work {
+  Work(const Environment& env, Options options, std::string path)
+      : options(std::move(options)), path(std::move(path)), err(env.err),
+        progress(env.err, env.err_is_terminal) {}
+
+  const Options options;
+  const std::string path;
+  std::unique_ptr<sources::BlockSource> source;
+  std::atomic<bool> stop{false};
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false;
+  bool abandoned = false;  // run() returned: nothing of the caller's is touched any more
+  std::FILE* err;
+  ProgressLine progress;
+  bool show_progress = false;
+  bool stopped_line_logged = false;
+
+  std::vector<ClipRow> rows;
+  std::optional<int64_t> signature_seen;
+  scanner::ScanResult scan;
+  bool scan_done = false;
+  std::vector<FileReport> files;
+  std::optional<ClipRow> recovering;  // the clip being written
+  std::string failure;                // what made the run fail, in words
+  bool recovery_stopped = false;
+
+  // A line on the log (standard error), unless run() has returned.
+  void log(const std::string& line) {
+    std::lock_guard lock(mutex);
+    if (line == kStoppedLine) stopped_line_logged = true;
+    if (abandoned) return;
+    progress.finish();
+    std::fprintf(err, "%s\n", line.c_str());
+    std::fflush(err);
+  }
+
+  void run_scan();
+  void run_recovery();
+};
+
+void Work::run_scan() {
+  scanner::ScanCallbacks cb;
+  cb.row = [&](const ClipRow& r) {
+    std::lock_guard lock(mutex);
+    rows.push_back(r);
+  };
+  cb.log = [&](const std::string& text) { log(text); };
+  cb.stop_requested = [&] { return stop.load(); };
+  if (show_progress) {
+    cb.progress = [&](int64_t s, int64_t t) {
+      std::lock_guard lock(mutex);
+      if (!abandoned) progress.scan_position(s, t);
+    };
+    cb.retry_time = [&](double seconds) {
+      std::lock_guard lock(mutex);
+      progress.retry(seconds);
+    };
+  }
+  cb.pass = [&](scanner::ScanPass pass, int64_t first, int64_t end) {
+    std::lock_guard lock(mutex);
+    // The pass starts at the signature when the search found one; a report
+    // printed before the scan returns still has it.
+    if (pass == scanner::ScanPass::index && first >= scanner::kSearchStart) signature_seen = first;
+    if (show_progress) progress.pass(pass, first, end);
+  };
+  scanner::ScanOptions scan_options;
+  scan_options.device_path = path;
+  auto result = scanner::scan(*source, scan_options, cb);
+  std::lock_guard lock(mutex);
+  if (!abandoned && show_progress && result.end == ScanEnd::complete) progress.scan_complete();
+  if (!abandoned) progress.finish();
+  scan = std::move(result);
+  scan_done = true;
+}
+
+void Work::run_recovery() {
+  std::vector<const ClipRow*> chosen;
+  {
+    std::lock_guard lock(mutex);
+    const std::set<int64_t> wanted(options.clips.begin(), options.clips.end());
+    std::set<int64_t> listed;
+    for (const auto& r : rows) {
+      listed.insert(r.number);
+      if (wanted.empty() || wanted.count(r.number)) chosen.push_back(&r);
+    }
+    // Every number asked for must be there before anything is written.
+    for (int64_t n : wanted) {
+      if (!listed.count(n)) {
+        failure = "没有编号为 " + std::to_string(n) + " 的片段（扫描列出 " + std::to_string(rows.size()) + " 个片段）";
+        return;
+      }
+    }
+  }
+  uint64_t total = 0;
+  for (const ClipRow* r : chosen) total += recover::expected_bytes(*r, scan.sectors);
+  uint64_t before = 0;
+  std::size_t index = 0;
+  recover::RecoverOptions recover_options;
+  recover_options.stop = [&] { return stop.load(); };
+  recover_options.source_sectors = scan.sectors;
+  // The report comes at the end: the new names go to the disk together,
+  // before it (each file's data is flushed as it is written).
+  recover_options.defer_folder_sync = true;
+  if (show_progress) {
+    recover_options.progress = [&](uint64_t bytes) {
+      std::lock_guard lock(mutex);
+      if (!abandoned) progress.recovery(before + bytes, total, index, chosen.size());
+    };
+  }
+  recover::ClipWriter writer(*source, recover_options);
+  int complete = 0;
+  uint64_t complete_bytes = 0;
+  // Runs on the writer's finishing thread, clips in order, once each file is
+  // on the disk under its name or removed.
+  auto finished = [&](const recover::RecoverResult& done) {
+    {
+      std::lock_guard lock(mutex);
+      files.push_back(FileReport{done.file, done.outcome, done.error});
+      if (done.ok) {
+        ++complete;
+        complete_bytes += done.file.bytes;
+      } else if (done.outcome != recover::RecoverOutcome::stopped && failure.empty()) {
+        failure = done.error;
+      }
+    }
+    if (done.file.renamed) log(done.file.name + " 已存在，写入 " + done.file.path);
+    for (const auto& bad : done.file.unreadable) {
+      log(done.file.path + "：扇区 " + std::to_string(bad.first) + " 起 " + std::to_string(bad.count) +
+          " 个扇区无法读取，已用零填充");
+    }
+    if (done.outcome == recover::RecoverOutcome::stopped) {
+      log("已停止：" + done.file.name + " 未恢复完，" +
+          (done.file.partial_removed ? std::string("已删除不完整的文件") : done.error));
+    } else if (!done.ok) {
+      log("片段 " + std::to_string(done.file.number) + " " + done.file.name + " 恢复失败：" + done.error);
+    }
+  };
+  for (; index < chosen.size(); ++index) {
+    const ClipRow& row = *chosen[index];
+    if (stop.load()) {
+      std::lock_guard lock(mutex);
+      recovery_stopped = true;
+      break;
+    }
+    {
+      std::lock_guard lock(mutex);
+      recovering = row;
+    }
+    const auto written = writer.recover_async(row, options.out, finished);
+    {
+      std::lock_guard lock(mutex);
+      recovering.reset();
+      if (written.stopped) recovery_stopped = true;
+    }
+    before += recover::expected_bytes(row, scan.sectors);
+    // A stop ends the recovery; a source that stopped answering gives
+    // nothing more.
+    if (written.stopped || written.source_gone) break;
+  }
+  writer.wait();
+  if (std::string unsynced = writer.sync_folders(); !unsynced.empty()) {
+    log(unsynced);
+    std::lock_guard lock(mutex);
+    if (failure.empty()) failure = unsynced;
+  }
+  {
+    std::lock_guard lock(mutex);
+    if (!abandoned) progress.finish();
+  }
+  log("恢复完成：" + std::to_string(complete) + "/" + std::to_string(chosen.size()) + " 个文件，共 " +
+      std::to_string(complete_bytes) + " 字节");
+}
+
+// Writes the report to standard output and remembers the first failure.
+class Output {
  public:
-  explicit ProgressLine(std::FILE* err) : err_(err), started_(Clock::now()), last_draw_(started_) {}
-
-  void update(int64_t s, int64_t total) {
-    if (last_sector_ >= 0 && s > last_sector_) advanced_ += s - last_sector_;
-    last_sector_ = s;
-    const auto now = Clock::now();
-    if (now - last_draw_ < std::chrono::milliseconds(200)) return;
-    last_draw_ = now;
-    const double seconds = std::chrono::duration<double>(now - started_).count() - retry_seconds_;
-    const double rate = seconds > 0 ? static_cast<double>(advanced_) * 512 / seconds : 0;
-    const double percent = total > 0 ? 100.0 * static_cast<double>(s) / static_cast<double>(total) : 0;
-    const double left = rate > 0 ? static_cast<double>(total - s) * 512 / rate : 0;
-    const long long l = static_cast<long long>(left);
-    std::fprintf(err_, "\r扇区 %lld/%lld  %5.1f%%  %7.1f MB/s  剩余 %02lld:%02lld:%02lld ", static_cast<long long>(s),
-                 static_cast<long long>(total), percent, rate / 1e6, l / 3600, l / 60 % 60, l % 60);
-    std::fflush(err_);
-    drawn_ = true;
+  explicit Output(std::FILE* out) : out_(out) {}
+  void put(const std::string& text) {
+    if (failed_) return;
+    if (std::fwrite(text.data(), 1, text.size(), out_) != text.size()) fail();
   }
-  void retry(double seconds) { retry_seconds_ += seconds; }
-  void finish() {
-    if (drawn_) std::fputs("\n", err_);
-    drawn_ = false;
+  bool finish() {
+    if (!failed_ && std::fflush(out_) != 0) fail();
+    return !failed_;
   }
+  const std::string& error() const { return error_; }
 
  private:
-  using Clock = std::chrono::steady_clock;
-  std::FILE* err_;
-  Clock::time_point started_, last_draw_;
-  int64_t last_sector_ = -1;
-  int64_t advanced_ = 0;
-  double retry_seconds_ = 0;
-  bool drawn_ = false;
+  void fail() {
+    failed_ = true;
+    error_ = errno ? std::strerror(errno) : "写入失败";
+  }
+  std::FILE* out_;
+  bool failed_ = false;
+  std::string error_;
 };
 
 }  // namespace
 
 int run(const std::vector<std::string>& args, const Environment& env) {
-  if (args.size() == 1 && args[0] == "--help") {
-    std::fputs(kUsage, env.out);
+  const Parsed parsed = parse(args);
+  if (parsed.help) {
+    Output out(env.out);
+    out.put(kUsage);
+    out.put("\n");
+    out.put(kHelp);
+    if (!out.finish()) {
+      std::fprintf(env.err, "clipsalvage: 无法写入标准输出：%s\n", out.error().c_str());
+      return kExitFailure;
+    }
     return kExitComplete;
   }
-  const auto parsed = parse(args);
-  if (!parsed) {
-    std::fputs(kUsage, env.err);
+  if (!parsed.options) {
+    std::fprintf(env.err, "clipsalvage: %s\n%s", parsed.error.c_str(), kUsage);
     return kExitUsage;
   }
-  const Options& o = *parsed;
+  const Options& o = *parsed.options;
   const std::string path = device_path(o.source);
 
-  std::unique_ptr<recover::VolumeMap> system_volumes;
-  recover::VolumeMap* volumes = env.volumes;
   if (o.command == "recover") {
+    std::unique_ptr<recover::VolumeMap> system_volumes;
+    recover::VolumeMap* volumes = env.volumes;
     if (!volumes) {
       system_volumes = recover::make_system_volume_map();
       volumes = system_volumes.get();
     }
-    const std::string problem = recover::check_output_folder(path, o.out, *volumes);
+    const std::string problem = recover::check_output_folder(path, o.out, *volumes, true);
     if (!problem.empty()) {
       std::fprintf(env.err, "clipsalvage: %s\n", problem.c_str());
       return kExitFailure;
     }
   }
 
-  auto opened = sources::open_block_source(path);
+  auto opened = env.open_source ? env.open_source(path) : sources::open_block_source(path);
   if (!opened.source) {
-    std::fprintf(env.err, "clipsalvage: 打开源设备出错！ %s\n", opened.error.c_str());
+    std::fprintf(env.err, "clipsalvage: 打开源设备出错！%s\n", opened.error.c_str());
+    return kExitFailure;
+  }
+  if (opened.source->sector_count() <= 0) {
+    std::fprintf(env.err, "clipsalvage: %s：%s\n", path.c_str(), empty_source_text(path).c_str());
     return kExitFailure;
   }
 
-  std::vector<ClipRow> rows;
-  ProgressLine line(env.err);
-  const bool show_progress = o.progress || env.err_is_terminal;
-  scanner::ScanCallbacks cb;
-  cb.row = [&](const ClipRow& r) { rows.push_back(r); };
-  cb.log = [&](const std::string& text) {
-    line.finish();
-    std::fprintf(env.err, "%s\n", text.c_str());
-  };
-  cb.stop_requested = env.stop;
-  if (show_progress) {
-    cb.progress = [&](int64_t s, int64_t t) { line.update(s, t); };
-    cb.retry_time = [&](double seconds) { line.retry(seconds); };
+  auto work = std::make_shared<Work>(env, o, path);
+  work->source = std::move(opened.source);
+  work->show_progress = o.progress || env.err_is_terminal;
+  if (env.stop && env.stop()) work->stop = true;
+#ifndef _WIN32
+  // Ctrl-C must reach this thread, which waits and answers it: a thread held
+  // in a read the kernel won't break off would take the signal and never run
+  // its handler. The work thread, and the threads it starts, don't take it.
+  sigset_t interrupts, previous;
+  sigemptyset(&interrupts);
+  sigaddset(&interrupts, SIGINT);
+  sigaddset(&interrupts, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
+#endif
+  std::thread thread([work] {
+    // Nothing may escape a thread's start: a failure ends the run as failed.
+    try {
+      work->run_scan();
+      if (work->options.command == "recover" && work->scan.end == ScanEnd::complete) work->run_recovery();
+    } catch (const std::exception& e) {
+      std::lock_guard lock(work->mutex);
+      work->failure = std::string("内部错误：") + e.what();
+    }
+    std::lock_guard lock(work->mutex);
+    work->done = true;
+    work->changed.notify_all();
+  });
+#ifndef _WIN32
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+#endif
+
+  // Wait for the work, passing Ctrl-C on. After a stop a read that the
+  // system can't give up must not hold the report back.
+  using Clock = std::chrono::steady_clock;
+  std::optional<Clock::time_point> stopped_at;
+  bool abandoned = false;
+  {
+    std::unique_lock lock(work->mutex);
+    while (!work->done) {
+      work->changed.wait_for(lock, std::chrono::milliseconds(10));
+      if (work->done) break;
+      if (!stopped_at && (work->stop || (env.stop && env.stop()))) {
+        stopped_at = Clock::now();
+        work->stop = true;
+        work->progress.finish();
+        std::fprintf(env.err, "%s\n", kStoppingLine);
+        std::fflush(env.err);
+        lock.unlock();
+        work->source->cancel();
+        lock.lock();
+      }
+      if (stopped_at && Clock::now() - *stopped_at >= env.stop_grace) {
+        abandoned = true;
+        work->abandoned = true;
+        break;
+      }
+    }
   }
-  scanner::ScanOptions options;
-  options.device_path = path;
-  const auto result = scanner::scan(*opened.source, options, cb);
-  line.finish();
+  if (abandoned) {
+    thread.detach();
+    if (env.work_left_running) *env.work_left_running = true;
+  } else {
+    thread.join();
+  }
+
+  // A work thread still running has given the lists up: it only adds to
+  // them under the lock, and nothing it does from now on reaches the caller.
+  std::unique_lock lock(work->mutex);
+  const bool scan_done = work->scan_done;
+  scanner::ScanResult result = work->scan;
+  if (!scan_done) result.signature_sector = work->signature_seen;
+  const std::vector<ClipRow> rows = work->rows;
+  const std::vector<FileReport> files = work->files;
+  const std::optional<ClipRow> cut_short = abandoned ? work->recovering : std::nullopt;
+  std::string failure = work->failure;
+  const bool recovery_stopped = work->recovery_stopped || (abandoned && scan_done);
+  const bool stopped_line_logged = work->stopped_line_logged;
+  lock.unlock();
+
+  // The scan's list is partial when the scan did not reach the end.
+  const bool scan_stopped = !scan_done || result.end == ScanEnd::stopped;
+  const bool list_partial = !scan_done || result.end != ScanEnd::complete;
+  if (scan_done && (result.end == ScanEnd::failed || result.end == ScanEnd::refused) && failure.empty()) {
+    failure = result.message;
+  }
+  bool files_complete = true;
+  for (const auto& f : files) files_complete = files_complete && f.outcome == recover::RecoverOutcome::complete;
 
   int status = kExitComplete;
-  std::string failure;
-  switch (result.end) {
-    case ScanEnd::complete: break;
-    case ScanEnd::stopped: status = kExitStopped; break;
-    case ScanEnd::failed:
-    case ScanEnd::refused:
-      status = kExitFailure;
-      failure = result.message;
-      break;
+  std::string why_incomplete;
+  if (scan_stopped || recovery_stopped) {
+    status = kExitStopped;
+    why_incomplete = scan_stopped ? kStoppedLine : "恢复已停止";
+  } else if (!failure.empty() || !files_complete) {
+    status = kExitFailure;
+    why_incomplete = failure.empty() ? "有片段没有完整恢复" : failure;
   }
-
-  std::vector<recover::RecoveredFile> files;
-  if (o.command == "recover" && status == kExitComplete) {
-    std::set<int64_t> wanted(o.clips.begin(), o.clips.end());
-    std::set<int64_t> seen;
-    for (const auto& r : rows) {
-      if (!wanted.empty() && !wanted.count(r.number)) continue;
-      if (env.stop && env.stop()) {
-        status = kExitStopped;
-        break;
-      }
-      seen.insert(r.number);
-      const auto done = recover::recover_clip(*opened.source, r, o.out);
-      if (!done.ok) {
-        status = kExitFailure;
-        failure = done.error;
-        break;
-      }
-      if (done.file.renamed) {
-        std::fprintf(env.err, "%s 已存在，写入 %s\n", r.name.c_str(), done.file.path.c_str());
-      }
-      for (const auto& bad : done.file.unreadable) {
-        std::fprintf(env.err, "%s: 扇区 %lld 起 %lld 个扇区无法读取，已用零填充\n", done.file.path.c_str(),
-                     static_cast<long long>(bad.first), static_cast<long long>(bad.count));
-      }
-      files.push_back(done.file);
-    }
-    if (status == kExitComplete) {
-      for (int64_t n : wanted) {
-        if (!seen.count(n)) {
-          status = kExitFailure;
-          failure = "没有编号为 " + std::to_string(n) + " 的片段";
-          break;
-        }
-      }
-    }
+  if (cut_short) {
+    why_incomplete += "；片段 " + std::to_string(cut_short->number) +
+                      " 正在恢复时读取没有返回，它未完成的 .part 文件可能留在 " + o.out;
   }
+  if (scan_stopped && !stopped_line_logged) std::fprintf(env.err, "%s\n", kStoppedLine);
 
+  Output out(env.out);
   if (o.json) {
-    std::string s = "{\"source\": " + json_string(path) + ", \"sectors\": " + std::to_string(result.sectors) +
+    const int64_t sectors = scan_done ? result.sectors : work->source->sector_count();
+    std::string s = "{" + json_path("source", path) + ", \"sectors\": " + std::to_string(sectors) +
                     ", \"signature_sector\": " +
                     (result.signature_sector ? std::to_string(*result.signature_sector) : "null") +
-                    ", \"complete\": " + (result.end == ScanEnd::complete ? "true" : "false") +
-                    ", \"unreadable\": " + ranges_json(result.unreadable) + ", \"clips\": [";
+                    ", \"complete\": " + (why_incomplete.empty() ? "true" : "false");
+    if (!why_incomplete.empty()) s += ", \"error\": " + json_string(why_incomplete);
+    s += ", \"unreadable\": " + ranges_json(result.unreadable) + ", \"clips\": [";
     for (std::size_t i = 0; i < rows.size(); ++i) s += (i ? ", " : "") + clip_json(rows[i]);
     s += "]";
     if (o.command == "recover") {
@@ -271,16 +617,23 @@ int run(const std::vector<std::string>& args, const Environment& env) {
       s += "]";
     }
     s += "}\n";
-    std::fputs(s.c_str(), env.out);
+    out.put(s);
   } else {
-    print_table(env.out, rows);
+    out.put(clip_table(rows, list_partial));
     for (const auto& f : files) {
-      std::fprintf(env.out, "%lld  %s  %llu  %s\n", static_cast<long long>(f.number), f.path.c_str(),
-                   static_cast<unsigned long long>(f.bytes), f.sha256.c_str());
+      const bool ok = f.outcome == recover::RecoverOutcome::complete;
+      out.put(std::to_string(f.file.number) + "  " + valid_utf8(f.file.path) + "  " + std::to_string(f.file.bytes) +
+              "  " + (ok ? f.file.sha256 : valid_utf8(f.error)) + "\n");
     }
+    if (!why_incomplete.empty()) out.put(valid_utf8(why_incomplete) + "\n");
   }
-  std::fflush(env.out);
+  if (!out.finish()) {
+    std::fprintf(env.err, "clipsalvage: 无法写入标准输出：%s%s\n", out.error().c_str(),
+                 o.command == "recover" ? "；恢复的文件和它们的 SHA-256 没有报告出来" : "；片段列表没有输出");
+    return kExitFailure;
+  }
   if (!failure.empty()) std::fprintf(env.err, "clipsalvage: %s\n", failure.c_str());
+  std::fflush(env.err);
   return status;
 }
 

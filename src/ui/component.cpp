@@ -179,16 +179,7 @@ HWND WinControl::handle() {
 }
 
 LRESULT CALLBACK WinControl::subclass_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  bool failed = true;
-  const LRESULT result = guard(
-      [&] {
-        const LRESULT r = route(hwnd, msg, wparam, lparam);
-        failed = false;
-        return r;
-      },
-      LRESULT{0});
-  if (failed) settle_failed_message(hwnd, msg);
-  return result;
+  return guard_message(hwnd, msg, [&] { return route(hwnd, msg, wparam, lparam); });
 }
 
 LRESULT WinControl::route(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {

@@ -656,7 +656,8 @@ HMENU MenuItem::build() {
   for (MenuItem* item : items_) {
     item->in_menu_ = menu_;
     if (item->separator()) {
-      AppendMenuW(menu_, MF_SEPARATOR, 0, nullptr);
+      // With its own id, so that an owner-drawn separator is found like any item.
+      AppendMenuW(menu_, MF_SEPARATOR, item->id_, nullptr);
       continue;
     }
     std::wstring text = widen(item->caption_);
@@ -675,6 +676,83 @@ MenuItem* MenuItem::find(UINT id) {
   for (MenuItem* item : items_)
     if (MenuItem* found = item->find(id)) return found;
   return nullptr;
+}
+
+MenuItem* MenuItem::find_drawn(UINT id) {
+  if (id_ == id || (menu_ && static_cast<UINT>(reinterpret_cast<UINT_PTR>(menu_)) == id)) return this;
+  for (MenuItem* item : items_)
+    if (MenuItem* found = item->find_drawn(id)) return found;
+  return nullptr;
+}
+
+SIZE default_menu_item_size(HDC dc, std::wstring_view caption, std::wstring_view shortcut, bool separator) {
+  if (separator) return {0, 9};
+  auto measure = [dc](std::wstring_view text, UINT format) {
+    RECT r{0, 0, 0, 0};
+    DrawTextW(dc, text.data(), static_cast<int>(text.size()), &r, format | DT_SINGLELINE | DT_CALCRECT);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+  };
+  const SIZE text = measure(caption.empty() ? std::wstring_view(L" ") : caption, 0);
+  SIZE size{text.cx, std::max(static_cast<LONG>(16), text.cy) + 4};
+  if (!shortcut.empty()) size.cx += 24 + measure(shortcut, DT_NOPREFIX).cx;
+  return size;
+}
+
+namespace {
+void mark_owner_drawn(MenuItem& parent, bool on) {
+  HMENU menu = parent.menu_handle();
+  if (!menu) return;
+  for (UINT i = 0; i < parent.items().size(); ++i) {
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_FTYPE;
+    if (!GetMenuItemInfoW(menu, i, TRUE, &info)) continue;
+    info.fType = on ? (info.fType | MFT_OWNERDRAW) : (info.fType & ~UINT(MFT_OWNERDRAW));
+    SetMenuItemInfoW(menu, i, TRUE, &info);
+    mark_owner_drawn(*parent.items()[i], on);
+  }
+}
+
+// Owner-drawn items whose owner gave no picture: the caption on the menu's
+// colours, so the item still reads.
+void draw_plain_item(const MenuItem& item, HDC dc, const RECT& rect, UINT state) {
+  const bool selected = state & ODS_SELECTED;
+  FillRect(dc, &rect, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_MENU));
+  if (item.separator()) {
+    RECT rule = rect;
+    rule.top += (rect.bottom - rect.top) / 2 - 1;
+    DrawEdge(dc, &rule, EDGE_ETCHED, BF_TOP);
+    return;
+  }
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(!item.enabled() ? COLOR_GRAYTEXT : selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT));
+  RECT text = rect;
+  text.left += 20;
+  text.right -= 11;
+  const std::wstring caption = widen(item.caption()), shortcut = widen(item.shortcut());
+  DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text, DT_SINGLELINE | DT_VCENTER);
+  DrawTextW(dc, shortcut.c_str(), static_cast<int>(shortcut.size()), &text,
+            DT_SINGLELINE | DT_VCENTER | DT_RIGHT | DT_NOPREFIX);
+}
+
+}  // namespace
+
+gdi_object<HFONT> create_menu_font(bool bold) {
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof(metrics);
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+    // Systems before Vista reject the size that counts iPaddedBorderWidth.
+    metrics.cbSize = sizeof(metrics) - sizeof(metrics.iPaddedBorderWidth);
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) return {};
+  }
+  if (bold) metrics.lfMenuFont.lfWeight = FW_BOLD;
+  return gdi_object<HFONT>(CreateFontIndirectW(&metrics.lfMenuFont));
+}
+
+void Menu::set_owner_draw(bool on) {
+  owner_draw_ = on;
+  build();
+  mark_owner_drawn(*this, on);
 }
 
 Menu::~Menu() {
@@ -836,6 +914,14 @@ void Form::close() {
 
 MenuItem* Form::find_item(UINT id) { return menu ? menu->find(id) : nullptr; }
 
+MenuItem* Form::find_drawn_item(UINT id) {
+  MenuItem* item = menu ? menu->find_drawn(id) : nullptr;
+  for_each_component([&](Component& c) {
+    if (!item && c.is(Kind::menu) && static_cast<Menu&>(c).owner_draw()) item = static_cast<Menu&>(c).find_drawn(id);
+  });
+  return item;
+}
+
 LRESULT Form::default_handler(Message& m) {
   switch (m.msg) {
     case WM_CLOSE:
@@ -857,6 +943,41 @@ LRESULT Form::default_handler(Message& m) {
         return 0;
       }
       break;
+    case WM_MEASUREITEM: {
+      auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(m.lparam);
+      if (m.wparam != 0 || !measure || measure->CtlType != ODT_MENU) break;
+      MenuItem* item = find_drawn_item(measure->itemID);
+      if (!item) break;
+      dc_scope dc(nullptr);
+      gdi_object<HFONT> font = create_menu_font();
+      HGDIOBJ previous = font ? SelectObject(dc.get(), font.get()) : nullptr;
+      const SIZE size =
+          default_menu_item_size(dc.get(), widen(item->caption()), widen(item->shortcut()), item->separator());
+      int width = size.cx, height = size.cy;
+      if (item->OnMeasureItem) {
+        auto hook = item->OnMeasureItem;
+        hook(*item, dc.get(), width, height);
+      }
+      if (previous) SelectObject(dc.get(), previous);
+      measure->itemWidth = static_cast<UINT>(std::max(width, 0));
+      measure->itemHeight = static_cast<UINT>(std::max(height, 0));
+      return TRUE;
+    }
+    case WM_DRAWITEM: {
+      auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(m.lparam);
+      if (m.wparam != 0 || !draw || draw->CtlType != ODT_MENU) break;
+      MenuItem* item = find_drawn_item(draw->itemID);
+      if (!item) break;
+      if (item->OnAdvancedDrawItem) {
+        auto hook = item->OnAdvancedDrawItem;
+        hook(*item, draw->hDC, draw->rcItem, draw->itemState);
+      } else {
+        const int saved = SaveDC(draw->hDC);
+        draw_plain_item(*item, draw->hDC, draw->rcItem, draw->itemState);
+        RestoreDC(draw->hDC, saved);
+      }
+      return TRUE;
+    }
     default:
       break;
   }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ui/component.h"
@@ -274,7 +275,20 @@ class MenuItem : public Component {
 
   HMENU build();  // the HMENU of this item's sub-items (built once)
   HMENU menu_handle() const noexcept { return menu_; }
+  // The menu this item sits in; nullptr until its parent is built.
+  HMENU parent_menu() const noexcept { return in_menu_; }
   MenuItem* find(UINT id);
+  // The item an owner-draw message names: by command id, or by the handle
+  // of the submenu it opens (the id a submenu entry carries).
+  MenuItem* find_drawn(UINT id);
+
+  // Owner drawing. While its menu is owner-drawn (Menu::set_owner_draw) the
+  // form showing it asks these for the item's size (given the default one)
+  // and picture; an item without OnAdvancedDrawItem is drawn as plain text.
+  std::function<void(MenuItem& item, HDC dc, int& width, int& height)> OnMeasureItem;
+  std::function<void(MenuItem& item, HDC dc, const RECT& rect, UINT state)> OnAdvancedDrawItem;
+  // Index into the menu's images, -1 for none.
+  int image_index = -1;
 
  private:
   void sync();
@@ -294,6 +308,14 @@ class Menu : public MenuItem {
   const char* class_name() const override { return "TMenu"; }
   bool is(Kind kind) const override { return kind == Kind::menu || MenuItem::is(kind); }
   bool popup_kind = false;
+  // The items' images (image_index), or none.
+  HIMAGELIST images = nullptr;
+  // Marks every item at every depth owner-drawn, or back to plain.
+  void set_owner_draw(bool on);
+  bool owner_draw() const noexcept { return owner_draw_; }
+
+ private:
+  bool owner_draw_ = false;
 };
 
 class PopupMenu : public Menu {
@@ -311,6 +333,14 @@ class PopupMenu : public Menu {
   using Tracker = std::function<UINT(PopupMenu&, HWND, int, int)>;
   static void set_tracker(Tracker tracker);
 };
+
+// The system's menu font (bold for a menu's default item); empty when the
+// system does not say.
+gdi_object<HFONT> create_menu_font(bool bold = false);
+// The size an owner-drawn menu item takes by default in dc's font, before
+// its owner adjusts it: the caption, a 24-pixel gap and the shortcut side by
+// side, at least 16 + 4 high; a separator is 9 high.
+SIZE default_menu_item_size(HDC dc, std::wstring_view caption, std::wstring_view shortcut, bool separator);
 
 enum class BorderIcons { all, system_menu_only };
 
@@ -364,6 +394,8 @@ class Form : public CustomControl {
     static void close(HACCEL h) noexcept { DestroyAcceleratorTable(h); }
   };
   MenuItem* find_item(UINT id);
+  // The item of the form's menu or popup menus that an owner-draw message names.
+  MenuItem* find_drawn_item(UINT id);
   bool modal_ = false;
   unique_handle<AccelTraits> accel_;
   gdi_object<HFONT> own_font_;

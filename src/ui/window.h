@@ -8,6 +8,8 @@
 // and finally to the default procedure.
 #pragma once
 
+#include "ui/guard.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -65,6 +67,22 @@ class Window {
 // answering 0): leaves the window so that the message is not sent again at
 // once. A WM_PAINT whose handler threw would otherwise come back forever.
 void settle_failed_message(HWND hwnd, UINT message) noexcept;
+
+// The body of a window or subclass procedure behind the entry guard: a
+// failure is reported, the message answers 0 and is settled as above.
+template <typename Body>
+LRESULT guard_message(HWND hwnd, UINT message, Body&& body) noexcept {
+  bool failed = true;
+  const LRESULT result = guard(
+      [&] {
+        const LRESULT r = body();
+        failed = false;
+        return r;
+      },
+      LRESULT{0});
+  if (failed) settle_failed_message(hwnd, message);
+  return result;
+}
 
 // Sends WM_SETTEXT / WM_GETTEXT with UTF-8 on our side.
 void set_window_text(HWND hwnd, const std::string& utf8);

@@ -2,10 +2,13 @@
 // empty, so nothing depends on the disks of the machine running the tests.
 #pragma once
 
+#include <windows.h>
+
 #include <optional>
 #include <string>
 
 #include "sources/drives.h"
+#include "ui/wide.h"
 
 namespace clip::test {
 
@@ -18,6 +21,16 @@ class NoDrives : public clip::sources::DriveProbe {
   std::optional<clip::sources::StorageDescriptor> device_descriptor(int) override { return std::nullopt; }
   std::optional<uint64_t> file_bytes(const std::string&) override { return std::nullopt; }
   std::string decimal_separator() override { return "."; }
+};
+
+// No drives either, but image files are found as the system sees them.
+class FileProbe : public NoDrives {
+ public:
+  std::optional<uint64_t> file_bytes(const std::string& name) override {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(ui::widen(name).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
 };
 
 }  // namespace clip::test

@@ -30,14 +30,7 @@ namespace {
 using clip::test::chord;
 
 // No drives; image files are measured on the disk, as the program does.
-class FileProbe : public clip::test::NoDrives {
- public:
-  std::optional<uint64_t> file_bytes(const std::string& name) override {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(ui::widen(name).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  }
-};
+using clip::test::FileProbe;
 
 std::string temp_file(const wchar_t* stem) {
   wchar_t dir[MAX_PATH], unique[MAX_PATH];

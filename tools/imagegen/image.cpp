@@ -123,7 +123,7 @@ std::vector<PlacedRecording> write_recordings(const ImageSpec& plan, BlockSink& 
   return placed;
 }
 
-ImageSpec sample_spec() {
+ImageSpec sample_spec(bool odd_times) {
   ImageSpec plan;
   plan.first_sector = kSearchStartSector + 130;
   plan.run = 2;
@@ -136,8 +136,14 @@ ImageSpec sample_spec() {
       if (blocks == 0) continue;
       Recording r;
       r.channel = ch;
-      r.time = {26, 5, 20, static_cast<uint8_t>(8 + i), static_cast<uint8_t>(15 * ch),
+      // Channel 4 starts on the hour; the odd variant gives it minute 60 and
+      // its last recording a second of 128.
+      r.time = {26, 5, 20, static_cast<uint8_t>(8 + i), static_cast<uint8_t>(15 * ch % 60),
                 static_cast<uint8_t>(7 * ch + i)};
+      if (odd_times && ch == 4) {
+        r.time[4] = 60;
+        if (i == 1) r.time[5] = 128;
+      }
       r.blocks = blocks;
       plan.recordings.push_back(r);
     }

@@ -80,8 +80,10 @@ std::string clip_name(int channel, const RecordTime& time);
 
 // The bundled sample: four channels, two or three recordings each, the
 // signature at sector 8,000,130 (in the block read from 8,000,128), about
-// 12 MiB of recordings, ending a little after them.
-ImageSpec sample_spec();
+// 12 MiB of recordings, ending a little after them. Every start time is a
+// real date and time; with `odd_times` some fields are out of range (minute
+// 60, a three-digit second), as the header bytes of a damaged disk may be.
+ImageSpec sample_spec(bool odd_times = false);
 
 // Recordings of four channels filling about `mib` MiB just after the search
 // start, 64 blocks each with a marker in every stream block; `headers` false

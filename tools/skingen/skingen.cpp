@@ -186,7 +186,10 @@ std::string description() {
          "\r\n[HorzScroll]\r\nImage=hscroll1.bmp\r\nLeftWidth=1\r\nRightWidth=1\r\nTopHeight=1\r\nBottomHeight=1\r\nTrans=1\r\nTile=0\r\n"
          "\r\n[VertScroll]\r\nImage=vscroll1.bmp\r\nLeftWidth=1\r\nRightWidth=1\r\nTopHeight=1\r\nBottomHeight=1\r\nTrans=1\r\nTile=0\r\n"
          "\r\n[HorzScrollThumb]\r\nImage=hscroll2.bmp\r\nLeftWidth=1\r\nRightWidth=1\r\nTopHeight=1\r\nBottomHeight=1\r\nTrans=1\r\nTile=0\r\n"
-         "\r\n[VertScrollThumb]\r\nImage=vscroll2.bmp\r\nLeftWidth=1\r\nRightWidth=1\r\nTopHeight=1\r\nBottomHeight=1\r\nTrans=1\r\nTile=0\r\n";
+         "\r\n[VertScrollThumb]\r\nImage=vscroll2.bmp\r\nLeftWidth=1\r\nRightWidth=1\r\nTopHeight=1\r\nBottomHeight=1\r\nTrans=1\r\nTile=0\r\n"
+         "\r\n[Headerbar]\r\nImage=header.bmp\r\nLeftWidth=2\r\nRightWidth=2\r\nTopHeight=2\r\nBottomHeight=2\r\nTile=0\r\n"
+         "\r\n[MenuItem]\r\nImage=menuitem.bmp\r\nLeftWidth=3\r\nRightWidth=3\r\nTopHeight=3\r\nBottomHeight=3\r\nTrans=1\r\nTile=0\r\n"
+         "\r\n[MenuBackground]\r\nImage=menubg.bmp\r\nLeftWidth=3\r\nRightWidth=3\r\nTopHeight=3\r\nBottomHeight=3\r\nTile=0\r\n";
 }
 
 }  // namespace
@@ -358,6 +361,43 @@ int main(int argc, char** argv) {
         im.box(x + 2, 2, 11, 11, kFrame);
         im.fill(x + 5, 5, 5, 5, kWhite);
       }), 8);
+  // List-view header: one face per state in the control order, a rule at the
+  // right edge between columns and a shadow line along the bottom.
+  add("header.bmp", strip(150, 20, 5, [](Image& im, int x, int fw, int f) {
+        const State s = state_of(f);
+        const Ink fill = s == State::pressed ? kPressed : s == State::hover ? kHover : s == State::disabled ? kFace : kFaceLight;
+        im.fill(x, 0, fw, im.h, fill);
+        im.hline(x, 0, fw, s == State::pressed ? kShadow : kWhite);
+        im.hline(x, im.h - 1, fw, kShadow);
+        im.hline(x, im.h - 2, fw, s == State::focused ? kAccent : fill);
+        im.vline(x + fw - 2, 3, im.h - 6, kShadow);
+        im.vline(x + fw - 1, 3, im.h - 6, kWhite);
+      }), 4);
+  // Menu items, side by side: 1 normal (all key colour: the popup's
+  // background shows through), 2 the separator rule near the bottom, so a
+  // short separator item takes the rule from the frame's lower rows, 3
+  // disabled (like normal), 4 selected (the highlight colour with rounded
+  // corners, for white text), 5 hot without focus.
+  add("menuitem.bmp", strip(120, 22, 5, [](Image& im, int x, int fw, int f) {
+        im.fill(x, 0, fw, im.h, kKey);
+        if (f == 2) {
+          im.hline(x + 2, 17, fw - 4, kShadow);
+          im.hline(x + 2, 18, fw - 4, kWhite);
+        } else if (f == 4 || f == 5) {
+          im.fill(x + 1, 1, fw - 2, im.h - 2, f == 4 ? kAccent : kHover);
+          im.box(x + 1, 1, fw - 2, im.h - 2, f == 4 ? kTitleMid : kAccent);
+          for (int cx : {x + 1, x + fw - 2})
+            for (int cy : {1, im.h - 2}) im.set(cx, cy, kKey);
+        }
+      }), 4);
+  // The popup-menu background: a slate outer line as on the window frames,
+  // a white inner bevel, the light menu face inside.
+  {
+    Image back(32, 32, kFaceLight);
+    back.box(0, 0, 32, 32, kTitleMid);
+    back.bevel(1, 1, 30, 30, kWhite, kShadow);
+    add("menubg.bmp", back, 4);
+  }
   const std::string ini = description();
   entries.push_back({"skin.ini", Bytes(ini.begin(), ini.end())});
 

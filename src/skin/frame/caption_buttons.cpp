@@ -62,6 +62,12 @@ LRESULT TFormSkin::nc_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
       if (!active_) return 0;
       if (object) {
         object->Hover();
+        if (!tracking_leave_) {
+          // Tells us when the pointer leaves the frame, so the hot object
+          // does not wait for the hover timer.
+          TRACKMOUSEEVENT leave{sizeof(leave), TME_LEAVE | TME_NONCLIENT, hwnd_, 0};
+          tracking_leave_ = TrackMouseEvent(&leave) != FALSE;
+        }
         return 0;
       }
       if (hot_) hot_->Leave();
@@ -70,7 +76,15 @@ LRESULT TFormSkin::nc_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
       if (object) {
         if (!active_) SetForegroundWindow(hwnd_);
         object->Press();
-        if (item) menu_bar_->OpenMenuItem(*item);
+        if (item) {
+          const std::weak_ptr<const bool> alive = life_;
+          menu_bar_->OpenMenuItem(*item);
+          // The drop-down has closed (or the command is on its way): the
+          // item is drawn pressed no longer. The skin may have been removed
+          // while the drop-down was open; then nothing of it is left to touch.
+          if (alive.expired()) return 0;
+          release_hot_object();
+        }
         return 0;
       }
       // A maximized window is not dragged by its caption.
@@ -105,6 +119,24 @@ LRESULT TFormSkin::nc_mouse(UINT msg, WPARAM wparam, LPARAM lparam) {
     default:
       return call_saved(msg, wparam, lparam);
   }
+}
+
+void TFormSkin::release_hot_object() {
+  if (!hot_ || menu_tracking_) return;
+  POINT cursor{};
+  // Under the pointer of an active window it is hot, not pressed; anywhere
+  // else it is back to normal.
+  if (active_ && GetCursorPos(&cursor) && WindowFromPoint(cursor) == hwnd_) {
+    const POINT at = ScreenToWindow(cursor);
+    if (PtInRect(&hot_->rect, at)) {
+      if (hot_->state != TNCObject::hot) {
+        hot_->state = TNCObject::hot;
+        hot_->Paint();
+      }
+      return;
+    }
+  }
+  hot_->Leave();
 }
 
 void TFormSkin::DoTitleButtonAction(POINT screen) {
@@ -175,6 +207,17 @@ void TFormSkin::build_system_menu_popup() {
   if (style_ & WS_MINIMIZEBOX) AppendMenuW(menu, MF_STRING, kSystemMenuBase + 2, L" Minimize ");
   AppendMenuW(menu, MF_SEPARATOR, kSystemMenuBase + 100, nullptr);
   AppendMenuW(menu, MF_STRING, kSystemMenuBase + 3, L" Close \tShift+F4");
+  // Close is what a double click on the icon does: the default, drawn bold.
+  SetMenuDefaultItem(menu, kSystemMenuBase + 3, FALSE);
+  // The skin draws the items (form_menus.cpp).
+  for (int i = 0, count = GetMenuItemCount(menu); i < count; ++i) {
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_FTYPE;
+    if (!GetMenuItemInfoW(menu, UINT(i), TRUE, &info)) continue;
+    info.fType |= MFT_OWNERDRAW;
+    SetMenuItemInfoW(menu, UINT(i), TRUE, &info);
+  }
 }
 
 void TFormSkin::ShowSystemMenu(POINT screen) {
@@ -200,15 +243,25 @@ void TFormSkin::ShowSystemMenu(POINT screen) {
     if (tracker_) return tracker_(menu, screen, flags);
     return UINT(TrackPopupMenuEx(menu, flags | TPM_RETURNCMD, screen.x, screen.y, hwnd_, nullptr));
   };
+  // The skin may be removed while the menu is open (the skin manager's timer
+  // runs inside the menu loop): the command then reaches the window directly.
+  const std::weak_ptr<const bool> alive = life_;
+  const HWND window = hwnd_;
   if (popup && data_->SkinControls.has(xcSystemMenu) && !is_mdi_child()) {
     const UINT command = track(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON);
-    if (command >= kSystemMenuBase && command <= kSystemMenuBase + 3) system_menu_command(int(command - kSystemMenuBase));
+    if (command < kSystemMenuBase || command > kSystemMenuBase + 3) return;
+    if (!alive.expired()) {
+      system_menu_command(int(command - kSystemMenuBase));
+    } else if (IsWindow(window)) {
+      static constexpr WPARAM kCommands[] = {SC_RESTORE, SC_MAXIMIZE, SC_MINIMIZE, SC_CLOSE};
+      PostMessageW(window, WM_SYSCOMMAND, kCommands[command - kSystemMenuBase], 0);
+    }
     return;
   }
   HMENU standard = GetSystemMenu(hwnd_, FALSE);
   if (!standard) return;
   const UINT command = track(standard, TPM_RIGHTBUTTON);
-  if (command) PostMessageW(hwnd_, WM_SYSCOMMAND, command, 0);
+  if (command && IsWindow(window)) PostMessageW(window, WM_SYSCOMMAND, command, 0);
 }
 
 void TFormSkin::system_menu_command(int tag) {

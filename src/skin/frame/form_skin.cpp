@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "skin/data/skin_win.h"
+#include "skin/frame/subclass.h"
 #include "ui/controls.h"
 
 namespace clip::skin {
@@ -16,7 +17,7 @@ namespace {
 constexpr wchar_t kSkinProp[] = L"ClipSalvage.FormSkin";
 constexpr wchar_t kSavedProcProp[] = L"ClipSalvage.FormSkin.Saved";
 
-WNDPROC saved_proc_of(HWND hwnd) { return reinterpret_cast<WNDPROC>(GetPropW(hwnd, kSavedProcProp)); }
+WNDPROC saved_proc_of(HWND hwnd) { return saved_procedure(hwnd, kSavedProcProp); }
 
 ShowState show_state_of(HWND hwnd) {
   WINDOWPLACEMENT placement{sizeof(placement)};
@@ -104,6 +105,7 @@ bool TFormSkin::AttachToForm(TSkinData& data, ui::Form& form) {
   }
   saved_form_colour_ = form.swap_color(skin_colour_as_control_colour());
   form_colour_saved_ = true;
+  if (frame_skinning_) SkinPopupMenus(true);
   form.invalidate();
   return true;
 }
@@ -277,23 +279,12 @@ POINT TFormSkin::ScreenToWindow(POINT p) const {
 
 LRESULT CALLBACK TFormSkin::FrameWindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   auto* self = static_cast<TFormSkin*>(GetPropW(hwnd, kSkinProp));
-  if (!self) {
-    WNDPROC saved = saved_proc_of(hwnd);
-    if (msg == WM_NCDESTROY) RemovePropW(hwnd, kSavedProcProp);
-    return saved ? CallWindowProcW(saved, hwnd, msg, wparam, lparam) : DefWindowProcW(hwnd, msg, wparam, lparam);
-  }
-  try {
-    return self->handle(msg, wparam, lparam);
-  } catch (...) {
-    // Nothing may leave a window procedure; the message gets its default.
-    WNDPROC saved = saved_proc_of(hwnd);
-    return saved ? CallWindowProcW(saved, hwnd, msg, wparam, lparam) : DefWindowProcW(hwnd, msg, wparam, lparam);
-  }
+  if (!self) return forward_to_saved(hwnd, kSavedProcProp, msg, wparam, lparam);
+  return ui::guard_message(hwnd, msg, [&] { return self->handle(msg, wparam, lparam); });
 }
 
 LRESULT TFormSkin::call_saved(UINT msg, WPARAM wparam, LPARAM lparam) {
-  WNDPROC saved = saved_proc_ ? saved_proc_ : saved_proc_of(hwnd_);
-  return saved ? CallWindowProcW(saved, hwnd_, msg, wparam, lparam) : DefWindowProcW(hwnd_, msg, wparam, lparam);
+  return call_procedure(saved_proc_ ? saved_proc_ : saved_proc_of(hwnd_), hwnd_, msg, wparam, lparam);
 }
 
 LRESULT TFormSkin::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -313,8 +304,7 @@ LRESULT TFormSkin::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
       state_ = destroying;
       WNDPROC saved = saved_proc_;
       release();
-      const LRESULT r = saved ? CallWindowProcW(saved, hwnd_, msg, wparam, lparam)
-                              : DefWindowProcW(hwnd_, msg, wparam, lparam);
+      const LRESULT r = call_procedure(saved, hwnd_, msg, wparam, lparam);
       state_ = finished;
       return r;
     }
@@ -334,6 +324,11 @@ LRESULT TFormSkin::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
         on_hover_timer();
         return 0;
       }
+      break;
+    case WM_MEASUREITEM:
+    case WM_DRAWITEM:
+      // The skinned system menu is drawn in every state of the window.
+      if (std::optional<LRESULT> r = system_menu_item(msg, wparam, lparam)) return *r;
       break;
     case kSkinQueryMessage:
       return 1;
@@ -436,8 +431,21 @@ LRESULT TFormSkin::stage3(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_NCACTIVATE:
       active_ = wparam != 0;
       start_timer(active_);
+      // Whatever was hot or pressed belonged to the pointer of the other
+      // activation state (a modal window opened from a menu-bar item, say).
+      release_hot_object();
       PaintFrame();
       return 1;
+    case WM_CAPTURECHANGED:
+      release_hot_object();
+      return call_saved(msg, wparam, lparam);
+    case WM_NCMOUSELEAVE:
+      tracking_leave_ = false;
+      release_hot_object();
+      return call_saved(msg, wparam, lparam);
+    case WM_DRAWITEM:
+    case WM_MEASUREITEM:
+      return menu_item(msg, wparam, lparam);
     case WM_NCCALCSIZE: {
       RECT window{};
       if (wparam) {
@@ -525,6 +533,7 @@ void TFormSkin::recolour() {
   if (form_) form_->swap_color(skin_colour_as_control_colour());
   state_ = recolouring;
   if (frame_skinning_) {
+    SkinPopupMenus(true);
     ResizeToFrame(true);
     region_size_ = {0, 0};
     UpdateWindowRegion();
@@ -654,6 +663,7 @@ void TFormSkin::restore_procedures() {
 }
 
 void TFormSkin::release() {
+  SkinPopupMenus(false);
   system_popup_.reset();
   hot_ = nullptr;
   menu_bar_.reset();
@@ -677,6 +687,7 @@ void TFormSkin::UnskinWindow() {
   start_timer(false);
   hot_ = nullptr;
   restore_procedures();
+  SkinPopupMenus(false);
   if (form_ && form_colour_saved_) {
     form_->swap_color(saved_form_colour_);
     form_colour_saved_ = false;

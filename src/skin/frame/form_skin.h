@@ -36,6 +36,7 @@
 
 namespace ui {
 class Form;
+class MenuItem;
 }
 
 namespace clip::skin {
@@ -148,6 +149,17 @@ class TFormSkin final : public detail::FrameHostSide, public detail::WindowSkinS
   // Commands of the system-menu popup: kSystemMenuBase + the item's tag.
   static constexpr UINT kSystemMenuBase = 0x7A00;
 
+  // Owner-drawn menu items (form_menus.cpp): the handlers the form's popup
+  // menus get, and the switch that gives or takes them.
+  void MeasureMenuItem(ui::MenuItem& item, HDC dc, int& width, int& height);
+  void DrawMenuItem(ui::MenuItem& item, HDC dc, const RECT& rect, UINT state);
+  void SkinPopupMenus(bool on);
+
+  // Expires when this window skin is destroyed: code that runs a nested
+  // loop (a drop-down, the system menu) checks it before touching members,
+  // since the skin manager's timer may remove the skin meanwhile.
+  std::weak_ptr<const bool> life() const { return life_; }
+
   // State read back by tests and by the menu bar.
   bool frame_skinning() const noexcept { return frame_skinning_; }
   FrameKind frame_kind() const noexcept { return frame_kind_; }
@@ -177,6 +189,15 @@ class TFormSkin final : public detail::FrameHostSide, public detail::WindowSkinS
   void recolour();
   unsigned skin_colour_as_control_colour() const;
   LRESULT nc_mouse(UINT msg, WPARAM wparam, LPARAM lparam);
+  // A menu-bar item or caption button never stays drawn hot or pressed once
+  // the pointer, the capture or the activation has gone elsewhere.
+  void release_hot_object();
+
+  // Owner-drawn menu items (form_menus.cpp).
+  bool is_system_menu_command(UINT id) const;
+  std::optional<LRESULT> system_menu_item(UINT msg, WPARAM wparam, LPARAM lparam);
+  LRESULT menu_item(UINT msg, WPARAM wparam, LPARAM lparam);
+  ui::MenuItem* form_popup_item(UINT id) const;
 
   void read_window_facts();
   void read_show_state();
@@ -271,6 +292,8 @@ class TFormSkin final : public detail::FrameHostSide, public detail::WindowSkinS
   bool timer_running_ = false;
   std::optional<DWORD> last_system_menu_tick_;
   UINT double_click_time_ = 500;
+  bool tracking_leave_ = false;  // a non-client mouse-leave notice is asked for
+  std::shared_ptr<const bool> life_ = std::make_shared<const bool>(true);
 
   friend class TWinSysButton;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "skin/data/skin_win.h"
+#include "skin/frame/gdi_helpers.h"
 #include "skin/paint/paint_win.h"
 #include "ui/controls.h"
 #include "ui/handles.h"
@@ -21,40 +22,6 @@ constexpr UINT kCaptionFormat = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
 using paint::memory_dc;
 using paint::to_colorref;
 using paint::window_dc;
-
-// Selects an object into a DC for one scope.
-class selection {
- public:
-  selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~selection() { SelectObject(dc_, previous_); }
-  selection(const selection&) = delete;
-  selection& operator=(const selection&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
-
-ui::gdi_object<HFONT> create_menu_font() {
-  NONCLIENTMETRICSW metrics{};
-  metrics.cbSize = sizeof metrics;
-  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-    // Systems before Vista reject the size that counts iPaddedBorderWidth.
-    metrics.cbSize = sizeof metrics - sizeof metrics.iPaddedBorderWidth;
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) return {};
-  }
-  return ui::gdi_object<HFONT>(CreateFontIndirectW(&metrics.lfMenuFont));
-}
-
-ui::gdi_object<HBITMAP> bitmap_of(const Pixels24& pixels) {
-  if (pixels.empty()) return {};
-  uint32_t* bits = nullptr;
-  ui::gdi_object<HBITMAP> bitmap = paint::create_dib(pixels.width, pixels.height, &bits);
-  if (!bitmap || !bits) return {};
-  for (int y = 0; y < pixels.height; ++y)
-    for (int x = 0; x < pixels.width; ++x) bits[static_cast<size_t>(y) * pixels.width + x] = pixels.rgb(x, y);
-  return bitmap;
-}
 
 // The character after the first single "&" ("&&" is a literal ampersand), or 0.
 wchar_t access_key(std::wstring_view caption) {
@@ -140,6 +107,9 @@ struct MenuFilter {
   }
 
   static LRESULT CALLBACK proc(int code, WPARAM wparam, LPARAM lparam);
+  // The hook's work on one message of the menu loop that the next hook let
+  // pass; 1 swallows it.
+  LRESULT filter(LPARAM lparam);
 };
 
 // Installs the filter for one drop-down and removes it on every way out.
@@ -155,6 +125,11 @@ LRESULT CALLBACK MenuFilter::proc(int code, WPARAM wparam, LPARAM lparam) {
   MenuFilter& state = get();
   const LRESULT result = CallNextHookEx(state.hook, code, wparam, lparam);
   if (result != 0 || code != MSGF_MENU || !state.bar) return result;
+  return ui::guard([&] { return state.filter(lparam); }, result);
+}
+
+LRESULT MenuFilter::filter(LPARAM lparam) {
+  MenuFilter& state = *this;
   const MSG& msg = *reinterpret_cast<const MSG*>(lparam);
   TMenuBarSkin& bar = *state.bar;
   const TMenuBtn* target = nullptr;
@@ -177,7 +152,7 @@ LRESULT CALLBACK MenuFilter::proc(int code, WPARAM wparam, LPARAM lparam) {
     case WM_SYSKEYDOWN:
       // Alt closes the drop-down; the hover timer may take the hot item back.
       if (msg.wParam == VK_MENU) bar.owner_->set_menu_tracking(false);
-      return result;
+      return 0;
     case WM_MOUSEMOVE: {
       // Mouse messages of the menu loop carry client coordinates of the
       // capture window; posted ones need not carry a matching msg.pt.
@@ -191,7 +166,7 @@ LRESULT CALLBACK MenuFilter::proc(int code, WPARAM wparam, LPARAM lparam) {
     }
     default: break;
   }
-  if (!target || target->index == state.current) return result;
+  if (!target || target->index == state.current) return 0;
   // End this drop-down before the click is queued: the menu loop then leaves
   // on its own cancel message and the click reaches the window afterwards,
   // never the menu loop.
@@ -290,8 +265,39 @@ void TMenuBarSkin::BuildFromWindowMenu() {
 
 void TMenuBarSkin::restore_menu() {
   const HWND window = owner_->window();
+  // The window draws its menu itself again, as strings.
+  unmark_owner_drawn();
   if (menu_ && IsWindow(window) && IsMenu(menu_)) SetMenu(window, menu_);
   menu_ = nullptr;
+}
+
+void TMenuBarSkin::mark_owner_drawn(HMENU menu) {
+  const int count = GetMenuItemCount(menu);
+  for (int i = 0; i < count; ++i) {
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_FTYPE | MIIM_SUBMENU;
+    if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info)) continue;
+    if (!(info.fType & MFT_OWNERDRAW)) {
+      info.fMask = MIIM_FTYPE;
+      info.fType |= MFT_OWNERDRAW;
+      if (SetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info)) owner_drawn_.emplace_back(menu, static_cast<UINT>(i));
+    }
+    if (info.hSubMenu) mark_owner_drawn(info.hSubMenu);
+  }
+}
+
+void TMenuBarSkin::unmark_owner_drawn() {
+  for (const auto& [menu, position] : owner_drawn_) {
+    if (!IsMenu(menu)) continue;
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_FTYPE;
+    if (!GetMenuItemInfoW(menu, position, TRUE, &info)) continue;
+    info.fType &= ~static_cast<UINT>(MFT_OWNERDRAW);
+    SetMenuItemInfoW(menu, position, TRUE, &info);
+  }
+  owner_drawn_.clear();
 }
 
 void TMenuBarSkin::PaintMenuBar(HDC dc, const RECT& bar) {
@@ -335,7 +341,7 @@ void TMenuBarSkin::PaintMenuBar(HDC dc, const RECT& bar) {
     BitBlt(copy.get(), 0, 0, width, height, work, 0, 0, SRCCOPY);
   }
 
-  back.font = create_menu_font();
+  back.font = ui::create_menu_font();
   HGDIOBJ font = back.font ? static_cast<HGDIOBJ>(back.font.get()) : GetStockObject(DEFAULT_GUI_FONT);
   selection font_in(work, font);
   SetBkMode(work, TRANSPARENT);
@@ -413,7 +419,9 @@ bool TMenuBarSkin::OpenMenuItem(TMenuBtn& item) {
 
   RECT window_rect{};
   GetWindowRect(window, &window_rect);
+  if (item.item_enabled) mark_owner_drawn(item.submenu);
   owner_->set_menu_tracking(true);
+  const std::weak_ptr<const bool> alive = life_;
   UINT chosen = 0;
   {
     MenuFilterScope filter;
@@ -438,11 +446,12 @@ bool TMenuBarSkin::OpenMenuItem(TMenuBtn& item) {
         MSG stray;
         PeekMessageW(&stray, window, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE);
       }
-      if (!chosen && !state.switching) take_back_press_on(item);
+      if (!chosen && !state.switching && !alive.expired()) take_back_press_on(item);
     }
   }
-  owner_->set_menu_tracking(false);
-  if (chosen) PostMessageW(window, WM_COMMAND, chosen, 0);
+  if (!alive.expired()) owner_->set_menu_tracking(false);
+  // The choice is the user's, whether or not the skin is still there.
+  if (chosen && IsWindow(window)) PostMessageW(window, WM_COMMAND, chosen, 0);
   return true;
 }
 
@@ -537,5 +546,7 @@ bool TMenuBarSkin::HandleKeyMenu(WPARAM wparam, LPARAM lparam) const {
 bool TMenuBarSkin::menu_filter_installed() { return MenuFilter::get().hook != nullptr; }
 
 int TMenuBarSkin::open_item_index() { return MenuFilter::get().current; }
+
+HMENU TMenuBarSkin::tracked_menu() { return MenuFilter::get().tracked; }
 
 }  // namespace clip::skin

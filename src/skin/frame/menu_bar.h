@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "skin/frame/nc_object.h"
@@ -58,7 +59,11 @@ class TMenuBarSkin {
   void PaintMenuBar(HDC dc, const RECT& bar);
   TMenuBtn* FindMenuItemAt(POINT window_point) const;
   // Posts the item's command; tracks its drop-down until it closes. False
-  // for an item without a drop-down.
+  // for an item without a drop-down. The drop-down's items become owner-drawn
+  // (the window skin draws them) until the menu goes back to the window.
+  // The bar may be destroyed while the drop-down is open (the skin removed
+  // meanwhile): then nothing of it is touched once the drop-down has closed,
+  // and a chosen command still reaches the window.
   bool OpenMenuItem(TMenuBtn& item);
   // The first enabled item whose access key is ch, regardless of case.
   TMenuBtn* FindMenuAccelerator(wchar_t ch) const;
@@ -79,6 +84,8 @@ class TMenuBarSkin {
   // the index of the item whose drop-down it is (-1 when none).
   static bool menu_filter_installed();
   static int open_item_index();
+  // The drop-down being tracked, or nullptr.
+  static HMENU tracked_menu();
 
   const std::vector<std::unique_ptr<TMenuBtn>>& items() const noexcept { return items_; }
   const RECT& bar_rect() const noexcept { return bar_; }
@@ -87,6 +94,10 @@ class TMenuBarSkin {
   friend class TMenuBtn;
   friend struct MenuFilter;
   void paint_item(const TMenuBtn& item);
+  // Marks every item of menu (and of its submenus) owner-drawn, noting each
+  // one it changed; unmark_owner_drawn() puts them back.
+  void mark_owner_drawn(HMENU menu);
+  void unmark_owner_drawn();
   // Removes a queued press on item that closed its drop-down.
   void take_back_press_on(const TMenuBtn& item) const;
   // The bar item the left or right arrow moves to, or nullptr when the key
@@ -100,6 +111,8 @@ class TMenuBarSkin {
   HMENU menu_ = nullptr;
   struct Background;
   std::unique_ptr<Background> background_;  // the bar as last painted, without captions
+  std::vector<std::pair<HMENU, UINT>> owner_drawn_;  // (menu, position) made owner-drawn here
+  std::shared_ptr<const bool> life_ = std::make_shared<const bool>(true);
 };
 
 }  // namespace clip::skin

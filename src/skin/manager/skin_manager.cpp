@@ -64,6 +64,7 @@ TSkinManager::~TSkinManager() {
   // The manager owns the window skins: windows that still exist get their
   // standard frame back before the skin goes.
   while (!window_skins_.empty()) unskin_and_free(window_skins_.size() - 1);
+  while (!popup_skins_.empty()) free_popup_skin(popup_skins_.size() - 1);
   if (TSkinData::on_destroyed == &TSkinManager::on_skin_data_destroyed) TSkinData::on_destroyed = nullptr;
 }
 
@@ -72,6 +73,8 @@ void TSkinManager::on_skin_data_destroyed(TSkinData& data) {
 }
 
 void TSkinManager::set_window_skin_factory(WindowSkinFactory factory) { factory_ = std::move(factory); }
+
+void TSkinManager::set_popup_skin_factory(PopupSkinFactory factory) { popup_factory_ = std::move(factory); }
 
 void TSkinManager::AddSkinData(TSkinData& data, ui::Form* owner) {
   if (std::find(skin_data_.begin(), skin_data_.end(), &data) != skin_data_.end()) return;
@@ -90,6 +93,9 @@ void TSkinManager::RemoveSkinData(TSkinData& data) {
   }
   for (size_t i = window_skins_.size(); i-- > 0;) {
     if (i < window_skins_.size() && window_skins_[i]->skin_data() == &data) unskin_and_free(i);
+  }
+  for (size_t i = popup_skins_.size(); i-- > 0;) {
+    if (i < popup_skins_.size() && popup_skins_[i]->skin_data() == &data) free_popup_skin(i);
   }
 }
 
@@ -125,7 +131,9 @@ void TSkinManager::stop_timer() {
 }
 
 void CALLBACK TSkinManager::timer_proc(HWND, UINT, UINT_PTR id, DWORD) {
-  if (g_manager && id == g_manager->timer_) g_manager->run_pending_action();
+  ui::guard([&] {
+    if (g_manager && id == g_manager->timer_) g_manager->run_pending_action();
+  });
 }
 
 void TSkinManager::Request(int action, UINT interval) {
@@ -143,6 +151,13 @@ void TSkinManager::Request(int action, UINT interval) {
 LRESULT CALLBACK TSkinManager::cbt_proc(int code, WPARAM wparam, LPARAM lparam) {
   TSkinManager* self = g_manager;
   if (code < 0 || !self) return CallNextHookEx(nullptr, code, wparam, lparam);
+  // A failure lets the window's creation or activation go on unskinned.
+  if (const LRESULT answer = ui::guard([&] { return self->cbt(code, wparam, lparam); }, LRESULT{0})) return answer;
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+LRESULT TSkinManager::cbt(int code, WPARAM wparam, LPARAM lparam) {
+  TSkinManager* self = this;
   switch (code) {
     case HCBT_CREATEWND: {
       const auto* create = reinterpret_cast<const CBT_CREATEWNDW*>(lparam);
@@ -152,12 +167,11 @@ LRESULT CALLBACK TSkinManager::cbt_proc(int code, WPARAM wparam, LPARAM lparam) 
       if (name == L"ScrollBar" && create && create->lpcs && (create->lpcs->style & SBS_SIZEGRIP) &&
           self->FindWindowSkin(create->lpcs->hwndParent))
         return 10;
-      if (name == L"#32768") {
-        // Menu pop-up windows keep the standard look for now.
-      }
+      if (name == L"#32768") self->SkinPopupMenuWindow(reinterpret_cast<HWND>(wparam));
       break;
     }
     case HCBT_DESTROYWND:
+      self->RemovePopupMenuSkin(reinterpret_cast<HWND>(wparam));
       break;
     case HCBT_ACTIVATE:
       if (self->activation_count_ == 0) self->activation_count_ = 1;
@@ -166,7 +180,7 @@ LRESULT CALLBACK TSkinManager::cbt_proc(int code, WPARAM wparam, LPARAM lparam) 
     default:
       break;
   }
-  return CallNextHookEx(nullptr, code, wparam, lparam);
+  return 0;
 }
 
 std::vector<ui::Form*> TSkinManager::application_forms() {
@@ -239,6 +253,68 @@ void TSkinManager::unskin_and_free(size_t index) {
   window_skins_.erase(window_skins_.begin() + static_cast<std::ptrdiff_t>(index));
   // A finished skin's window is gone; there is nothing to give back.
   if (skin->skin_state() != WindowSkin::finished && IsWindow(skin->handle())) skin->UnskinWindow();
+}
+
+bool TSkinManager::SkinPopupMenuWindow(HWND popup) {
+  if (!active_ || !popup || !popup_factory_ || IsPopupMenuSkinned(popup)) return false;
+  if (SendMessageW(popup, kSkinQueryMessage, 0, 0) == 1) return false;
+  TSkinData* data = ChooseSkinData(popup);
+  if (!data || data->not_ready() || !data->SkinControls.has(xcMainMenu)) return false;
+  std::unique_ptr<PopupSkin> skin = popup_factory_(popup, *data);
+  if (!skin) return false;
+  popup_skins_.push_back(std::move(skin));
+  return true;
+}
+
+bool TSkinManager::RemovePopupMenuSkin(HWND popup) {
+  for (size_t i = 0; i < popup_skins_.size(); ++i) {
+    if (popup_skins_[i]->handle() != popup) continue;
+    free_popup_skin(i);
+    if (popup_skins_.empty()) menu_bar_menu_open_ = false;
+    return true;
+  }
+  return false;
+}
+
+void TSkinManager::free_popup_skin(size_t index) {
+  std::unique_ptr<PopupSkin> skin = std::move(popup_skins_[index]);
+  popup_skins_.erase(popup_skins_.begin() + static_cast<std::ptrdiff_t>(index));
+  if (current_popup_ == skin.get()) current_popup_ = nullptr;
+  skin->DetachPopup();
+}
+
+bool TSkinManager::IsPopupMenuSkinned(HWND popup) const {
+  return std::any_of(popup_skins_.begin(), popup_skins_.end(),
+                     [popup](const auto& skin) { return skin->handle() == popup; });
+}
+
+PopupSkin* TSkinManager::FindPopupMenuSkin(HMENU menu) {
+  if (!menu) return nullptr;
+  for (const auto& skin : popup_skins_)
+    if (skin->menu() == menu) return skin.get();
+  // Two popups may paint their borders before either paints an item (a
+  // submenu opening while its parent redraws); the window itself knows.
+  for (const auto& skin : popup_skins_) {
+    if (skin->menu() || !IsWindow(skin->handle())) continue;
+    if (reinterpret_cast<HMENU>(SendMessageW(skin->handle(), MN_GETHMENU, 0, 0)) != menu) continue;
+    skin->set_menu(menu);
+    if (current_popup_ == skin.get()) current_popup_ = nullptr;
+    return skin.get();
+  }
+  return nullptr;
+}
+
+void TSkinManager::LearnPopupMenu(HMENU menu) {
+  if (!current_popup_ || !menu) return;
+  // An item of a menu another popup shows, or of one the current popup's
+  // window says it is not showing, teaches it nothing.
+  const bool shown_elsewhere = std::any_of(popup_skins_.begin(), popup_skins_.end(), [&](const auto& skin) {
+    return skin.get() != current_popup_ && skin->menu() == menu;
+  });
+  const auto shown = reinterpret_cast<HMENU>(SendMessageW(current_popup_->handle(), MN_GETHMENU, 0, 0));
+  if (shown_elsewhere || (shown && shown != menu)) return;
+  current_popup_->set_menu(menu);
+  current_popup_ = nullptr;
 }
 
 TSkinData* TSkinManager::ChooseSkinData(HWND hwnd) const {

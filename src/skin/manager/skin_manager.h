@@ -53,6 +53,29 @@ class WindowSkin {
   virtual void set_mdi_maximized(bool maximized) = 0;
 };
 
+// What the manager asks of a popup-menu skin (the skin of one menu pop-up
+// window, class "#32768"); TPopupMenuSkin implements it.
+class PopupSkin {
+ public:
+  virtual ~PopupSkin() = default;
+  virtual HWND handle() const = 0;
+  virtual TSkinData* skin_data() const = 0;
+  // The menu the window shows, once learned (nullptr before).
+  virtual HMENU menu() const = 0;
+  virtual void set_menu(HMENU menu) = 0;
+  // Gives the window its own procedure back and empties the background.
+  virtual void DetachPopup() = 0;
+  // The skinned background of the whole window as last painted (nullptr
+  // before, or without a popup-menu background), and where the client area
+  // (the items' coordinates) starts in it.
+  virtual HBITMAP background() const = 0;
+  virtual POINT client_origin() const = 0;
+};
+
+// Makes and attaches a popup-menu skin for a menu window; nullptr when none
+// could be attached. The frame library registers the real one.
+using PopupSkinFactory = std::function<std::unique_ptr<PopupSkin>(HWND popup, TSkinData& data)>;
+
 // Makes and attaches a window skin for hwnd (form is its form object, or
 // nullptr for a plain window such as a dialog); nullptr when none could be
 // attached. The frame library registers the real one.
@@ -70,6 +93,7 @@ class TSkinManager {
   static void destroy();
 
   void set_window_skin_factory(WindowSkinFactory factory);
+  void set_popup_skin_factory(PopupSkinFactory factory);
 
   // owner is the form the skin data sits on (nullptr for none); skin data
   // that skins only its own form finds that form through it.
@@ -99,6 +123,24 @@ class TSkinManager {
   void PurgeWindowSkins();
   size_t window_skin_count() const noexcept { return window_skins_.size(); }
 
+  // Popup menus: each menu pop-up window created while skinning is active
+  // gets a popup-menu skin, freed when the window is destroyed.
+  bool SkinPopupMenuWindow(HWND popup);
+  bool RemovePopupMenuSkin(HWND popup);
+  bool IsPopupMenuSkinned(HWND popup) const;
+  size_t popup_skin_count() const noexcept { return popup_skins_.size(); }
+  // The popup-menu skin of the window that shows `menu`: the one that learned
+  // that menu, else one whose window answers it is showing it (learning it
+  // then); nullptr when none.
+  PopupSkin* FindPopupMenuSkin(HMENU menu);
+  // The popup that painted its border most recently without knowing its
+  // menu yet: the next owner-drawn item painted tells it (one GUI thread,
+  // one popup paints at a time). Cleared when that popup skin goes.
+  PopupSkin* current_popup() const noexcept { return current_popup_; }
+  void set_current_popup(PopupSkin* popup) noexcept { current_popup_ = popup; }
+  // Gives the current popup the menu whose item is being painted.
+  void LearnPopupMenu(HMENU menu);
+
   TSkinData* ChooseSkinData(HWND hwnd) const;
   bool AskFormSkin(std::string_view class_name) const;
   void ReloadAll();
@@ -126,11 +168,14 @@ class TSkinManager {
   // Takes the window skin out of the list first, then gives the window back
   // and frees it, so nothing reached from UnskinWindow sees it half gone.
   void unskin_and_free(size_t index);
+  void free_popup_skin(size_t index);
   static void on_skin_data_destroyed(TSkinData& data);
 
   TSkinManager();
   ~TSkinManager();
   static LRESULT CALLBACK cbt_proc(int code, WPARAM wparam, LPARAM lparam);
+  // The hook's work; a non-zero answer refuses the window's creation.
+  LRESULT cbt(int code, WPARAM wparam, LPARAM lparam);
   static void CALLBACK timer_proc(HWND, UINT, UINT_PTR, DWORD);
 
   HHOOK hook_ = nullptr;
@@ -140,6 +185,9 @@ class TSkinManager {
   std::vector<TSkinData*> skin_data_;
   std::vector<std::pair<TSkinData*, ui::Form*>> owners_;
   WindowSkinFactory factory_;
+  std::vector<std::unique_ptr<PopupSkin>> popup_skins_;
+  PopupSkinFactory popup_factory_;
+  PopupSkin* current_popup_ = nullptr;
   bool active_ = false;
   bool scanning_ = false;
   int activation_count_ = 0;

@@ -17,7 +17,7 @@ std::vector<uint8_t> committed_skin() {
 
 TEST(OurSkin, ArchiveHoldsTheBitmapsAtTheirSizesAndDepths) {
   const auto stream = committed_skin();
-  EXPECT_EQ(stream.size(), 5708u);
+  EXPECT_EQ(stream.size(), 6001u);
   TSkinReader reader;
   ASSERT_TRUE(reader.OpenArchive(stream).ok());
   const struct {
@@ -32,7 +32,8 @@ TEST(OurSkin, ArchiveHoldsTheBitmapsAtTheirSizesAndDepths) {
       {"hscroll1.bmp", 496, 16, 8},  {"vscroll1.bmp", 64, 124, 8}, {"hscroll2.bmp", 372, 16, 4},
       {"vscroll2.bmp", 48, 124, 4},  {"grouptop.bmp", 50, 15, 4},  {"tool.bmp", 375, 23, 8},
       {"close.bmp", 102, 17, 8},     {"max.bmp", 102, 17, 8},      {"min.bmp", 102, 17, 8},
-      {"min.bmp", 102, 17, 8},       {"icon.bmp", 90, 15, 8},
+      {"min.bmp", 102, 17, 8},       {"icon.bmp", 90, 15, 8},      {"header.bmp", 150, 20, 4},
+      {"menuitem.bmp", 120, 22, 4},  {"menubg.bmp", 32, 32, 4},
   };
   ASSERT_EQ(reader.names().size(), std::size(expected) + 1);
   for (size_t i = 0; i < std::size(expected); ++i) {
@@ -75,7 +76,18 @@ TEST(OurSkin, BuildsTheElementsTheWindowsAreDrawnWith) {
   EXPECT_FALSE(s.Tabs->Bitmap2.empty());
   EXPECT_EQ(s.GroupBox->BackgroundLeftShift, -5);
   EXPECT_EQ(s.StatusBarEdges, nullptr);
-  EXPECT_EQ(s.MenuItem, nullptr);
+  // The popup menus and the list's header are drawn from these.
+  ASSERT_TRUE(s.MenuItem && s.MenuBackground && s.Headerbar);
+  EXPECT_EQ(s.MenuItem->FrameCount, 5);
+  EXPECT_EQ(s.MenuItem->Trans, 1);
+  EXPECT_EQ(s.MenuItem->LeftWidth, 3);
+  EXPECT_EQ(s.MenuItem->Bitmap.rgb(0, 0), 0xFF00FFu) << "the normal frame lets the background through";
+  EXPECT_NE(s.MenuItem->Bitmap.rgb(24 * 3 + 12, 11), 0xFF00FFu) << "the selected frame is opaque inside";
+  EXPECT_EQ(s.MenuBackground->FrameCount, 1);
+  EXPECT_EQ(s.MenuBackground->LeftWidth, 3);
+  EXPECT_EQ(s.MenuBackground->BottomHeight, 3);
+  EXPECT_EQ(s.Headerbar->FrameCount, 5);
+  EXPECT_EQ(s.Headerbar->Bitmap.width, 150);
   EXPECT_EQ(s.colour(SkinColour::ButtonFace), rgb(230, 233, 238));
   EXPECT_EQ(s.colour(SkinColour::Menubar), rgb(230, 233, 238));
 }

@@ -1,8 +1,10 @@
 // Every command of the main window's menu, reached through the painted menu
-// bar of the skinned main window: clicked with the mouse and chosen from the
-// keyboard while the real menu loop runs. Input goes through SendInput, so
-// hit testing, key states, accelerators and the menu loop see what a user's
-// keys and mouse produce. Each run checks what the command did to the form.
+// bar of the skinned main window, and every command of the list's and the
+// tree's context menus: clicked with the mouse and chosen from the keyboard
+// while the real menu loop runs, every menu skinned as the program skins it.
+// Input goes through SendInput, so hit testing, key states, accelerators and
+// the menu loop see what a user's keys and mouse produce. Each run checks
+// what the command did to the form.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -16,15 +18,17 @@
 #include "app/main_form.h"
 #include "app/no_drives.h"
 #include "skin/frame/form_skin.h"
-#include "skin/paint/paint_win.h"
 #include "skin/frame/menu_windows.h"
+#include "skin/frame/popup_menu.h"
+#include "skin/paint/paint_win.h"
+#include "ui/timer.h"
+#include "ui/wide.h"
 
 namespace {
 
 using clip::skin::TFormSkin;
 using clip::skin::TMenuBarSkin;
 
-using clip::test::NoDrives;
 
 struct Box {
   std::string text, caption;
@@ -65,6 +69,13 @@ void click_at(POINT at) {
   send({mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, at), mouse(MOUSEEVENTF_LEFTDOWN),
         mouse(MOUSEEVENTF_LEFTUP)});
 }
+void right_click_at(POINT at) {
+  send({mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, at), mouse(MOUSEEVENTF_RIGHTDOWN),
+        mouse(MOUSEEVENTF_RIGHTUP)});
+}
+void move_to(POINT at) { send({mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, at)}); }
+
+uint32_t rgb_of(COLORREF c) { return uint32_t(GetRValue(c)) << 16 | uint32_t(GetGValue(c)) << 8 | GetBValue(c); }
 
 // A run of input: each step acts once its condition holds. The steps are
 // driven from a timer, which also fires inside the modal menu loop.
@@ -118,7 +129,7 @@ class MenuCommands : public testing::Test {
 
   void SetUp() override {
     ui::Application& app = ui::Application::instance();
-    form_ = root_.make<app::TForm1>(std::make_unique<NoDrives>());
+    form_ = root_.make<app::TForm1>(std::make_unique<clip::test::FileProbe>());
     app.set_main_form(form_);
     app.set_notifier([this](HWND, const std::string& text, const std::string& caption, UINT flags) {
       boxes_.push_back({text, caption, flags});
@@ -132,6 +143,9 @@ class MenuCommands : public testing::Test {
       return std::optional<std::string>();
     };
     hwnd_ = form_->handle();
+    // Menu windows are skinned by the skin manager, as in the program.
+    clip::skin::TSkinManager::create().set_popup_skin_factory(clip::skin::attach_popup_skin);
+    clip::skin::Loaded(form_->SkinData1, form_);
     skin_ = clip::skin::attach_form_skin(hwnd_, form_, form_->SkinData1);
     ASSERT_TRUE(skin_);
     SendMessageW(hwnd_, clip::skin::kSkinStartMessage, 0, 1000);
@@ -158,6 +172,8 @@ class MenuCommands : public testing::Test {
     while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
     app.reset_terminated();
+    ui::OpenDialog::set_runner(nullptr);
+    clip::skin::TSkinManager::destroy();
     skin_.reset();
     app.set_notifier(nullptr);
     app.set_main_form(nullptr);
@@ -242,6 +258,81 @@ class MenuCommands : public testing::Test {
     steps.push_back({drop_down(item, position), [] { tap(VK_RETURN); }});
     return steps;
   }
+
+  // The context menu `menu` is on screen, skinned, with the entry at
+  // `position` highlighted (any entry, or none, for -1).
+  static std::function<bool()> context_menu(ui::PopupMenu* menu, int position = -1) {
+    return [menu, position] {
+      const std::vector<HWND> windows = visible_menu_windows();
+      if (TMenuBarSkin::menu_filter_installed() || windows.size() != 1) return false;
+      const clip::skin::TPopupMenuSkin* skin = clip::skin::find_popup_skin(windows[0]);
+      if (!skin || skin->menu() != menu->menu_handle()) return false;  // not painted yet
+      return position < 0 || (GetMenuState(menu->menu_handle(), UINT(position), MF_BYPOSITION) & MF_HILITE);
+    };
+  }
+  // A right click at a point of `control`, then a click on the entry.
+  std::vector<Step> context_mouse_steps(ui::WinControl* control, POINT client, ui::PopupMenu* menu, int position) {
+    return {
+        {idle(),
+         [control, client] {
+           POINT at = client;
+           ClientToScreen(control->handle(), &at);
+           right_click_at(at);
+         }},
+        {context_menu(menu),
+         [menu, position] {
+           RECT entry{};
+           GetMenuItemRect(nullptr, menu->menu_handle(), UINT(position), &entry);
+           click_at({(entry.left + entry.right) / 2, (entry.top + entry.bottom) / 2});
+         }},
+    };
+  }
+  // The menu key with the focus in `control`, Down to the entry, Enter.
+  std::vector<Step> context_key_steps(ui::WinControl* control, ui::PopupMenu* menu, int downs, int position) {
+    std::vector<Step> steps{{idle(), [control] {
+                               SetFocus(control->handle());
+                               tap(VK_APPS);
+                             }}};
+    steps.push_back({context_menu(menu), [] { tap(VK_DOWN); }});
+    for (int i = 1; i < downs; ++i) {
+      // Each Down waits for the one before it to have moved the highlight.
+      steps.push_back({[menu] {
+                         const int count = GetMenuItemCount(menu->menu_handle());
+                         for (int p = 0; p < count; ++p)
+                           if (GetMenuState(menu->menu_handle(), UINT(p), MF_BYPOSITION) & MF_HILITE) return true;
+                         return false;
+                       },
+                       [] { tap(VK_DOWN); }});
+    }
+    steps.push_back({context_menu(menu, position), [] { tap(VK_RETURN); }});
+    return steps;
+  }
+  // A point in the middle of the list's second row.
+  POINT list_row() const {
+    RECT row{};
+    ListView_GetItemRect(form_->ListView1->handle(), 1, &row, LVIR_LABEL);
+    return {(row.left + row.right) / 2, (row.top + row.bottom) / 2};
+  }
+
+  // A bar item drawn hot or pressed has a frame in the skin's button
+  // highlight colour; a normal one shows the bar's background there.
+  bool drawn_framed(int item) const {
+    const RECT& r = bar_->items()[static_cast<size_t>(item)]->rect;
+    HDC dc = GetWindowDC(hwnd_);
+    const COLORREF corner = GetPixel(dc, r.left, r.top + 2);
+    ReleaseDC(hwnd_, dc);
+    return rgb_of(corner) ==
+           rgb_of(clip::skin::paint::to_colorref(form_->SkinData1.elements().colour(clip::skin::SkinColour::ButtonHilight)));
+  }
+  // Every bar item normal, on screen and in its state.
+  void expect_bar_at_rest(const char* when) {
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_EQ(bar_->items()[static_cast<size_t>(i)]->state, clip::skin::TNCObject::normal) << when << ": item " << i;
+      EXPECT_FALSE(drawn_framed(i)) << when << ": item " << i;
+    }
+  }
+  // Far from the window: the pointer hovers over nothing of it.
+  static POINT away() { return {GetSystemMetrics(SM_CXSCREEN) - 3, GetSystemMetrics(SM_CYSCREEN) - 3}; }
 
   std::vector<bool> ticks() {
     std::vector<bool> out;
@@ -444,6 +535,119 @@ TEST_F(MenuCommands, AccessKeysWorkWhileAControlHasTheFocus) {
                   [&] { return boxes_.size() == 1; }));
   EXPECT_EQ(boxes_[0].text, "请先选择源设备，再进行扫描！");
   EXPECT_EQ(abouts_, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MenuCommands, ListContextMenuCommandsByMouse) {
+  const POINT row = list_row();
+  ui::ListView* list = form_->ListView1;
+  ASSERT_TRUE(run(context_mouse_steps(list, row, form_->PopupMenu1, 3),
+                  [&] { return ticks() == std::vector<bool>{true, false, true, true}; }));
+  ASSERT_TRUE(run(context_mouse_steps(list, row, form_->PopupMenu1, 4), [&] { return ticks() == std::vector<bool>(4, false); }));
+  ASSERT_TRUE(run(context_mouse_steps(list, row, form_->PopupMenu1, 2), [&] { return ticks() == std::vector<bool>(4, true); }));
+  // 恢复数据 with ticked rows asks where to.
+  ASSERT_TRUE(run(context_mouse_steps(list, row, form_->PopupMenu1, 0), [&] { return folder_questions_ == 1; }));
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(MenuCommands, ListContextMenuCommandsByKeys) {
+  ui::ListView* list = form_->ListView1;
+  ui::PopupMenu* menu = form_->PopupMenu1;
+  // Positions: 恢复数据, the separator, 全部选择, 全部反选, 取消选择; Down
+  // passes the separator by.
+  ASSERT_TRUE(run(context_key_steps(list, menu, 3, 3), [&] { return ticks() == std::vector<bool>{true, false, true, true}; }));
+  ASSERT_TRUE(run(context_key_steps(list, menu, 4, 4), [&] { return ticks() == std::vector<bool>(4, false); }));
+  ASSERT_TRUE(run(context_key_steps(list, menu, 2, 2), [&] { return ticks() == std::vector<bool>(4, true); }));
+  ASSERT_TRUE(run(context_key_steps(list, menu, 1, 0), [&] { return folder_questions_ == 1; }));
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(MenuCommands, TreeContextMenuCommandsByMouseAndByKeys) {
+  int dialogs = 0;
+  ui::OpenDialog::set_runner([&](ui::OpenDialog&, HWND) -> std::optional<std::string> {
+    ++dialogs;
+    return std::nullopt;
+  });
+  ui::TreeView* tree = form_->TreeView1;
+  // A 0-byte image under a name of its own: its scan is refused with a box.
+  wchar_t dir[MAX_PATH], name[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  ASSERT_TRUE(GetTempFileNameW(dir, L"nul", 0, name));
+  const HTREEITEM node = form_->load_image(ui::narrow(name));
+  ASSERT_NE(node, nullptr);
+  RECT label{};
+  TreeView_GetItemRect(tree->handle(), node, &label, TRUE);
+  const POINT on_node{(label.left + label.right) / 2, (label.top + label.bottom) / 2};
+
+  ASSERT_TRUE(run(context_mouse_steps(tree, on_node, form_->PopupMenu2, 1), [&] { return dialogs == 1; }));
+  ASSERT_TRUE(run(context_mouse_steps(tree, on_node, form_->PopupMenu2, 0), [&] { return boxes_.size() == 1; }));
+  tree->select(node);
+  ASSERT_TRUE(run(context_key_steps(tree, form_->PopupMenu2, 2, 1), [&] { return dialogs == 2; }));
+  tree->select(node);  // 载入镜像 selected the group of images
+  ASSERT_TRUE(run(context_key_steps(tree, form_->PopupMenu2, 1, 0), [&] { return boxes_.size() == 2; }));
+  EXPECT_EQ(boxes_[0].text, boxes_[1].text) << "the same refusal, by mouse and by keys";
+  DeleteFileW(name);
+}
+
+TEST_F(MenuCommands, NoBarItemStaysHotOrPressedOnceItsDropDownCloses) {
+  // Without its hover timer the frame must put the items back by itself.
+  KillTimer(hwnd_, TFormSkin::kHoverTimer);
+  move_to(away());
+  ASSERT_TRUE(run({{idle(), [] { alt_tap('F'); }}, {drop_down(kFileItem, kScan), [] { tap(VK_ESCAPE); }}},
+                  [] { return true; }));
+  expect_bar_at_rest("closed by Escape");
+  // Opened by a click, closed by a click on the window's banner.
+  const POINT banner = [&] {
+    POINT p{200, 40};
+    ClientToScreen(hwnd_, &p);
+    return p;
+  }();
+  ASSERT_TRUE(run({{idle(), [this] { click_at(screen_centre(bar_->items()[kEditItem]->rect)); }},
+                   {drop_down(kEditItem), [banner] { click_at(banner); }}},
+                  [] { return true; }));
+  expect_bar_at_rest("closed by a click elsewhere");
+  // Moved along the bar to another drop-down: the first one lets go.
+  ASSERT_TRUE(run({{idle(), [] { alt_tap('F'); }},
+                   {drop_down(kFileItem, kScan), [] { tap(VK_RIGHT); }},
+                   {drop_down(kEditItem, kSelectAll), [] { tap(VK_ESCAPE); }}},
+                  [] { return true; }));
+  EXPECT_EQ(bar_->items()[kFileItem]->state, clip::skin::TNCObject::normal);
+  EXPECT_FALSE(drawn_framed(kFileItem));
+}
+
+TEST_F(MenuCommands, ABarItemIsNotLeftPressedBehindAModalWindow) {
+  KillTimer(hwnd_, TFormSkin::kHoverTimer);
+  ui::Form* dialog = root_.make<ui::Form>("Dialog");
+  dialog->client_width = 200;
+  dialog->client_height = 100;
+  dialog->owner_window = hwnd_;
+  ASSERT_TRUE(dialog->create());
+  bool checked = false;
+  ui::Timer closer(nullptr, "closer");
+  closer.set_enabled(false);
+  closer.set_interval(100);
+  closer.OnTimer = [&] {
+    if (!dialog->modal()) return;
+    closer.set_enabled(false);
+    checked = true;
+    EXPECT_NE(bar_->items()[kAboutItem]->state, clip::skin::TNCObject::pressed);
+    EXPECT_FALSE(drawn_framed(kAboutItem)) << "the item of an inactive window is drawn normal";
+    move_to(away());
+    dialog->close();
+  };
+  form_->OnAbout = [&] {
+    ++abouts_;
+    closer.set_enabled(true);
+    dialog->show_modal();
+  };
+  ASSERT_TRUE(run({{idle(), [this] { click_at(screen_centre(bar_->items()[kAboutItem]->rect)); }}},
+                  [&] { return abouts_ == 1 && !dialog->modal() && GetActiveWindow() == hwnd_; }));
+  EXPECT_TRUE(checked);
+  pump_for(50);
+  expect_bar_at_rest("after the modal window closed");
 }
 
 }  // namespace

@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "skin/data/skin_win.h"
+#include "skin/frame/menu_windows.h"
 #include "ui/controls.h"
 #include "ui/message_pump.h"
 
@@ -112,6 +115,41 @@ class RecordingSkin : public WindowSkin {
   int state_ = attached;
 };
 
+// Stands in for the real popup-menu skin: records what the manager asks.
+class RecordingPopup : public clip::skin::PopupSkin {
+ public:
+  RecordingPopup(HWND hwnd, TSkinData& data, Journal& journal) : hwnd_(hwnd), data_(&data), journal_(journal) {
+    journal_.add("popup attach", hwnd);
+  }
+  ~RecordingPopup() override { journal_.add("popup free", hwnd_); }
+  HWND handle() const override { return hwnd_; }
+  TSkinData* skin_data() const override { return data_; }
+  HMENU menu() const override { return menu_; }
+  void set_menu(HMENU menu) override { menu_ = menu; }
+  void DetachPopup() override { journal_.add("popup detach", hwnd_); }
+  HBITMAP background() const override { return nullptr; }
+  POINT client_origin() const override { return {0, 0}; }
+
+ private:
+  HWND hwnd_;
+  TSkinData* data_;
+  Journal& journal_;
+  HMENU menu_ = nullptr;
+};
+
+// Shows a popup menu of two items at (40, 40) for `owner`; `inside` runs
+// once from the menu loop while the popup is on screen, then the menu is
+// closed. False when the popup never showed.
+bool while_menu_shown(HWND owner, HMENU menu, const std::function<void(HWND popup)>& inside) {
+  using clip::test::visible_menu_windows;
+  return clip::test::run_in_menu_loop(
+      [&] {
+        SetForegroundWindow(owner);
+        TrackPopupMenu(menu, TPM_RIGHTBUTTON, 40, 40, 0, owner, nullptr);
+      },
+      {{clip::test::menu_on_screen(), [&] { inside(visible_menu_windows().front()); }}});
+}
+
 INT_PTR CALLBACK ignore_dialog_messages(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 using clip::test::pump;
@@ -176,12 +214,27 @@ class SkinManagerTest : public testing::Test {
     pump();
   }
 
+  void record_popups(TSkinManager& manager) {
+    manager.set_popup_skin_factory([this](HWND popup, TSkinData& d) {
+      return std::unique_ptr<clip::skin::PopupSkin>(std::make_unique<RecordingPopup>(popup, d, journal_));
+    });
+  }
+
+  // A menu of two items, destroyed with the test.
+  HMENU menu() {
+    menus_.emplace_back(CreatePopupMenu(), &DestroyMenu);
+    AppendMenuW(menus_.back().get(), MF_STRING, 1, L"one");
+    AppendMenuW(menus_.back().get(), MF_STRING, 2, L"two");
+    return menus_.back().get();
+  }
+
   RecordingSkin* skin_of(HWND hwnd) const {
     return static_cast<RecordingSkin*>(TSkinManager::instance()->FindWindowSkin(hwnd));
   }
 
   TSkinData main_;
   Journal journal_;
+  std::vector<std::unique_ptr<std::remove_pointer_t<HMENU>, decltype(&DestroyMenu)>> menus_;
   std::vector<ui::unique_hwnd> windows_;
   ui::Component root_{nullptr, "root"};
 };
@@ -466,6 +519,73 @@ TEST_F(SkinManagerTest, DestroyRemovesTheHookAndGivesWindowsBack) {
   HWND later = top_level(L"PlainTop");
   activate(later);
   EXPECT_EQ(journal_.count("attach"), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SkinManagerTest, EveryMenuWindowHasAPopupSkinWhileItIsOpen) {
+  TSkinManager& manager = enrol(main_);
+  record_popups(manager);
+  HWND owner = top_level(L"PlainTop");
+  const HMENU shown = menu();
+  HWND seen = nullptr;
+  clip::skin::PopupSkin* during = nullptr;
+  ASSERT_TRUE(while_menu_shown(owner, shown, [&](HWND popup) {
+    seen = popup;
+    EXPECT_EQ(manager.popup_skin_count(), 1u);
+    EXPECT_TRUE(manager.IsPopupMenuSkinned(popup));
+    // Nothing has painted an item of it: the window itself says what it shows.
+    during = manager.FindPopupMenuSkin(shown);
+    ASSERT_NE(during, nullptr);
+    EXPECT_EQ(during->handle(), popup);
+    EXPECT_EQ(during->menu(), shown) << "learned from the window";
+    manager.set_current_popup(during);
+  }));
+  EXPECT_EQ(journal_.count("popup attach", seen), 1);
+  EXPECT_EQ(journal_.count("popup detach", seen), 1) << "the window was given back before it went";
+  EXPECT_LT(journal_.last("popup detach"), journal_.last("popup free"));
+  EXPECT_EQ(manager.popup_skin_count(), 0u);
+  EXPECT_EQ(manager.current_popup(), nullptr) << "no reference to a freed popup skin stays";
+  EXPECT_EQ(manager.FindPopupMenuSkin(shown), nullptr);
+}
+
+TEST_F(SkinManagerTest, PopupMenusStayStandardWhenSkinningIsOffOrLeavesMenusOut) {
+  TSkinManager& manager = enrol(main_);
+  record_popups(manager);
+  HWND owner = top_level(L"PlainTop");
+  main_.SkinControls.remove(clip::skin::xcMainMenu);
+  ASSERT_TRUE(while_menu_shown(owner, menu(), [&](HWND) { EXPECT_EQ(manager.popup_skin_count(), 0u); }));
+  main_.SkinControls.add(clip::skin::xcMainMenu);
+  clip::skin::SetActive(main_, false);
+  manager.run_pending_action();  // as the timer would
+  ASSERT_FALSE(manager.active());
+  ASSERT_TRUE(while_menu_shown(owner, menu(), [&](HWND) { EXPECT_EQ(manager.popup_skin_count(), 0u); }));
+  EXPECT_EQ(journal_.count("popup attach"), 0);
+}
+
+TEST_F(SkinManagerTest, TheCurrentPopupLearnsOnlyTheMenuItShows) {
+  TSkinManager& manager = enrol(main_);
+  record_popups(manager);
+  HWND owner = top_level(L"PlainTop");
+  const HMENU shown = menu(), other = menu();
+  ASSERT_TRUE(while_menu_shown(owner, shown, [&](HWND popup) {
+    ASSERT_EQ(manager.popup_skin_count(), 1u);
+    EXPECT_TRUE(manager.IsPopupMenuSkinned(popup));
+    EXPECT_EQ(manager.FindPopupMenuSkin(other), nullptr) << "no window shows it";
+    clip::skin::PopupSkin* skin = manager.FindPopupMenuSkin(shown);
+    ASSERT_NE(skin, nullptr);
+    // An item of a menu this window does not show teaches it nothing.
+    skin->set_menu(nullptr);
+    manager.set_current_popup(skin);
+    manager.LearnPopupMenu(other);
+    EXPECT_EQ(skin->menu(), nullptr);
+    EXPECT_EQ(manager.current_popup(), skin) << "it waits for an item of its own";
+    manager.LearnPopupMenu(shown);
+    EXPECT_EQ(skin->menu(), shown);
+    EXPECT_EQ(manager.current_popup(), nullptr);
+  }));
 }
 
 }  // namespace
