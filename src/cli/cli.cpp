@@ -19,6 +19,7 @@
 #endif
 
 #include "base/utf8.h"
+#include "cli/evidence.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/table.h"
@@ -38,9 +39,12 @@ using scanner::kStoppedLine;
 constexpr const char* kStoppingLine = "正在停止……再按一次 Ctrl-C 立即结束";
 
 constexpr const char* kUsage =
-    "usage: clipsalvage scan SOURCE [--json] [--progress]\n"
+    "usage: clipsalvage scan SOURCE [--json] [--progress] [--mapfile FILE] [--write-mapfile FILE] [--dfxml FILE]\n"
     "       clipsalvage recover SOURCE --out DIR [--clip N]... [--json] [--progress]\n"
-    "       clipsalvage help [scan|recover]     (also -h, --help, SUBCOMMAND --help)\n"
+    "                   [--from-report FILE] [--mapfile FILE] [--write-mapfile FILE] [--dfxml FILE]\n";
+
+constexpr const char* kUsageEnd =
+    "       clipsalvage help [scan|recover|verify]     (also -h, --help, SUBCOMMAND --help)\n"
     "       clipsalvage --version\n";
 
 constexpr const char* kHelp =
@@ -78,6 +82,7 @@ constexpr const char* kHelp =
     "Ctrl-C stops the scan or the recovery and prints what was found and written\n"
     "so far; a second Ctrl-C ends the program at once.\n"
     "\n"
+    "\n"
     "Exit status: 0 done; 1 an error (the source, the folder, a clip that failed\n"
     "or is incomplete, writing the report); 2 wrong usage; 130 stopped by Ctrl-C.\n";
 
@@ -88,7 +93,10 @@ struct Options {
   std::vector<int64_t> clips;
   bool json = false;
   bool progress = false;
+  EvidenceOptions evidence;
 };
+
+bool is_command(const std::string& word) { return word == "scan" || word == "recover" || word == "verify"; }
 
 struct Parsed {
   std::optional<Options> options;
@@ -102,12 +110,12 @@ Parsed parse(const std::vector<std::string>& args) {
   if (args.empty()) return usage_error("no command given");
   const std::string& first = args[0];
   if (first == "-h" || first == "--help" || first == "help") {
-    if (args.size() > 2 || (args.size() == 2 && args[1] != "scan" && args[1] != "recover")) {
-      return usage_error("help takes scan or recover: " + args.back());
+    if (args.size() > 2 || (args.size() == 2 && !is_command(args[1]))) {
+      return usage_error("help takes scan, recover or verify: " + args.back());
     }
     return {std::nullopt, {}, true};
   }
-  if (first != "scan" && first != "recover") {
+  if (!is_command(first)) {
     return usage_error((!first.empty() && first[0] == '-' ? "unknown option " : "unknown command ") + first);
   }
   Options o;
@@ -149,9 +157,12 @@ Parsed parse(const std::vector<std::string>& args) {
         if (!n || *n == 0) return usage_error("--clip needs a positive number: " + *v);
         o.clips.push_back(*n);
       } else if ((name == "--out" || name == "--clip") && !recover) {
-        return usage_error(name + " belongs to recover, not scan");
+        return usage_error(name + " belongs to recover, not " + o.command);
       } else {
-        return usage_error("unknown option " + a);
+        std::string error;
+        const auto match = parse_evidence_option(o.command, name, inline_value.has_value(), value, o.evidence, error);
+        if (match == OptionMatch::error) return usage_error(error);
+        if (match == OptionMatch::none) return usage_error("unknown option " + a);
       }
     } else if (o.source.empty()) {
       if (a.empty()) return usage_error("SOURCE is empty");
@@ -160,8 +171,11 @@ Parsed parse(const std::vector<std::string>& args) {
       return usage_error("unexpected argument " + a + " (SOURCE is " + o.source + ")");
     }
   }
-  if (o.source.empty()) return usage_error(o.command + " needs a SOURCE");
+  if (o.source.empty() && o.command != "verify") return usage_error(o.command + " needs a SOURCE");
   if (recover && !have_out) return usage_error("recover needs --out DIR");
+  if (auto problem = check_evidence_options(o.command, !o.source.empty(), o.evidence); !problem.empty()) {
+    return usage_error(problem);
+  }
   return {o, {}, false};
 }
 
@@ -206,7 +220,8 @@ std::string ranges_json(const std::vector<SectorRange>& ranges) {
   return s + "]";
 }
 
-std::string clip_json(const ClipRow& r) {
+// `extra`: further members, each starting with ", ".
+std::string clip_json(const ClipRow& r, const std::string& extra) {
   std::string s = "{\"number\": " + std::to_string(r.number) + ", \"channel\": " + json_string(r.channel) +
                   ", \"start\": " + json_string(r.start) + ", \"size_mb\": " + std::to_string(r.size_mb) +
                   ", \"name\": " + json_string(r.name) + ", \"blocks\": " + std::to_string(r.blocks) +
@@ -216,7 +231,7 @@ std::string clip_json(const ClipRow& r) {
     if (i) s += ", ";
     s += "[" + std::to_string(r.runs[i].first_sector) + ", " + std::to_string(r.runs[i].blocks) + "]";
   }
-  return s + "]}";
+  return s + "]" + extra + "}";
 }
 
 const char* outcome_text(recover::RecoverOutcome outcome) {
@@ -253,9 +268,9 @@ std::string file_json(const FileReport& f) {
 // run() that returned without waiting for a stuck read leaves nothing it uses
 // behind.
 struct Work {
-  Work(const Environment& env, Options options, std::string path)
+  Work(const Environment& env, Options options, std::string path, const std::vector<std::string>& args)
       : options(std::move(options)), path(std::move(path)), err(env.err),
-        progress(env.err, env.err_is_terminal) {}
+        progress(env.err, env.err_is_terminal), evidence(this->options.evidence, args, CLIPSALVAGE_VERSION) {}
 
   const Options options;
   const std::string path;
@@ -268,6 +283,7 @@ struct Work {
   bool abandoned = false;  // run() returned: nothing of the caller's is touched any more
   std::FILE* err;
   ProgressLine progress;
+  EvidenceRun evidence;
   bool show_progress = false;
   bool stopped_line_logged = false;
 
@@ -291,6 +307,7 @@ struct Work {
   }
 
   void run_scan();
+  void load_report();
   void run_recovery();
 };
 
@@ -319,12 +336,31 @@ void Work::run_scan() {
     if (pass == scanner::ScanPass::index && first >= scanner::kSearchStart) signature_seen = first;
     if (show_progress) progress.pass(pass, first, end);
   };
+  evidence.follow(cb);
   scanner::ScanOptions scan_options;
   scan_options.device_path = path;
   auto result = scanner::scan(*source, scan_options, cb);
   std::lock_guard lock(mutex);
   if (!abandoned && show_progress && result.end == ScanEnd::complete) progress.scan_complete();
   if (!abandoned) progress.finish();
+  scan = std::move(result);
+  scan_done = true;
+}
+
+// recover --from-report: the report's clips in place of a scan, once the
+// source is known to be the report's.
+void Work::load_report() {
+  std::vector<ClipRow> loaded;
+  scanner::ScanResult result;
+  const std::string problem = evidence.load_report(*source, [&] { return stop.load(); }, loaded, result);
+  std::lock_guard lock(mutex);
+  if (!problem.empty()) {
+    failure = problem;
+    result.end = ScanEnd::failed;
+    result.message = problem;
+  }
+  rows = std::move(loaded);
+  signature_seen = result.signature_sector;
   scan = std::move(result);
   scan_done = true;
 }
@@ -451,15 +487,19 @@ class Output {
   std::string error_;
 };
 
+std::string usage_text() { return std::string(kUsage) + kEvidenceUsage + kUsageEnd; }
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, const Environment& env) {
   const Parsed parsed = parse(args);
   if (parsed.help) {
     Output out(env.out);
-    out.put(kUsage);
+    out.put(usage_text());
     out.put("\n");
     out.put(kHelp);
+    out.put("\n");
+    out.put(kEvidenceHelp);
     if (!out.finish()) {
       std::fprintf(env.err, "clipsalvage: 无法写入标准输出：%s\n", out.error().c_str());
       return kExitFailure;
@@ -467,11 +507,12 @@ int run(const std::vector<std::string>& args, const Environment& env) {
     return kExitComplete;
   }
   if (!parsed.options) {
-    std::fprintf(env.err, "clipsalvage: %s\n%s", parsed.error.c_str(), kUsage);
+    std::fprintf(env.err, "clipsalvage: %s\n%s", parsed.error.c_str(), usage_text().c_str());
     return kExitUsage;
   }
   const Options& o = *parsed.options;
-  const std::string path = device_path(o.source);
+  const std::string path = o.source.empty() ? std::string() : device_path(o.source);
+  if (o.command == "verify") return run_verify(o.source, path, o.evidence, o.json, env);
 
   if (o.command == "recover") {
     std::unique_ptr<recover::VolumeMap> system_volumes;
@@ -497,7 +538,13 @@ int run(const std::vector<std::string>& args, const Environment& env) {
     return kExitFailure;
   }
 
-  auto work = std::make_shared<Work>(env, o, path);
+  auto work = std::make_shared<Work>(env, o, path, args);
+  if (const std::string problem =
+          work->evidence.prepare_source(opened.source, o.source, [&](const std::string& line) { work->log(line); });
+      !problem.empty()) {
+    std::fprintf(env.err, "clipsalvage: %s\n", problem.c_str());
+    return kExitFailure;
+  }
   work->source = std::move(opened.source);
   work->show_progress = o.progress || env.err_is_terminal;
   if (env.stop && env.stop()) work->stop = true;
@@ -514,7 +561,22 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   std::thread thread([work] {
     // Nothing may escape a thread's start: a failure ends the run as failed.
     try {
-      work->run_scan();
+      if (work->evidence.from_report()) {
+        work->load_report();
+      } else {
+        work->run_scan();
+      }
+      if (work->scan.end == ScanEnd::complete || work->scan.end == ScanEnd::stopped) {
+        std::vector<ClipRow> rows;
+        {
+          std::lock_guard lock(work->mutex);
+          rows = work->rows;
+        }
+        work->evidence.after_scan(
+            *work->source, rows, work->scan, work->options.json, work->options.command == "recover",
+            [&] { return work->stop.load(); },
+            [&](const std::string& line) { work->log(line); });
+      }
       if (work->options.command == "recover" && work->scan.end == ScanEnd::complete) work->run_recovery();
     } catch (const std::exception& e) {
       std::lock_guard lock(work->mutex);
@@ -600,16 +662,28 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   }
   if (scan_stopped && !stopped_line_logged) std::fprintf(env.err, "%s\n", kStoppedLine);
 
+  std::vector<WrittenClip> written;
+  for (const auto& f : files) {
+    written.push_back({f.file, f.outcome == recover::RecoverOutcome::complete ||
+                                   f.outcome == recover::RecoverOutcome::incomplete});
+  }
+  const std::string unwritten =
+      work->evidence.write_outputs(path, scan_done ? result.sectors : work->source->sector_count(), rows, result,
+                                   scan_done && result.end == ScanEnd::complete, written, o.command == "recover");
+  if (!unwritten.empty() && status == kExitComplete) status = kExitFailure;
+
   Output out(env.out);
   if (o.json) {
     const int64_t sectors = scan_done ? result.sectors : work->source->sector_count();
     std::string s = "{" + json_path("source", path) + ", \"sectors\": " + std::to_string(sectors) +
                     ", \"signature_sector\": " +
                     (result.signature_sector ? std::to_string(*result.signature_sector) : "null") +
-                    ", \"complete\": " + (why_incomplete.empty() ? "true" : "false");
+                    work->evidence.report_members() + ", \"complete\": " + (why_incomplete.empty() ? "true" : "false");
     if (!why_incomplete.empty()) s += ", \"error\": " + json_string(why_incomplete);
     s += ", \"unreadable\": " + ranges_json(result.unreadable) + ", \"clips\": [";
-    for (std::size_t i = 0; i < rows.size(); ++i) s += (i ? ", " : "") + clip_json(rows[i]);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      s += (i ? ", " : "") + clip_json(rows[i], work->evidence.clip_members(i));
+    }
     s += "]";
     if (o.command == "recover") {
       s += ", \"files\": [";
@@ -633,6 +707,7 @@ int run(const std::vector<std::string>& args, const Environment& env) {
     return kExitFailure;
   }
   if (!failure.empty()) std::fprintf(env.err, "clipsalvage: %s\n", failure.c_str());
+  if (!unwritten.empty()) std::fprintf(env.err, "clipsalvage: %s\n", unwritten.c_str());
   std::fflush(env.err);
   return status;
 }
