@@ -291,9 +291,10 @@ def part_mapfile(p, work, windows):
     need("ddrescue")
     image, manifest = make_image(p, work)
     raw, _ = p.cli_json(["scan", p.arg(image)])
-    # Seven sectors inside the third block of the first clip.
-    clip = raw["clips"][0]
-    bad_first = clip["runs"][0][0] + 2 * 128 + 40
+    # Seven sectors inside the second block of the first clip whose first
+    # run has two blocks or more.
+    clip = next(c for c in raw["clips"] if c["runs"][0][1] >= 2)
+    bad_first = clip["runs"][0][0] + 128 + 40
     bad = [[bad_first, 7]]
 
     server, mountpoint = mount_failing(work, image, bad_first, 7)
