@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "cli/json.h"
 #include "report/dfxml.h"
+#include "report/dfxml_read.h"
 #include "report/files.h"
 #include "report/json.h"
 #include "report/verify.h"
@@ -47,6 +48,7 @@ std::string hashes_text(const sources::ImageHashes& h) {
 
 const char* const kEvidenceUsage =
     "       clipsalvage verify SOURCE --report FILE [--files DIR] [--json]\n"
+    "       clipsalvage verify SOURCE --dfxml FILE [--json]\n"
     "       clipsalvage verify --files DIR --report FILE [--json]\n";
 
 const char* const kEvidenceHelp =
@@ -77,8 +79,10 @@ const char* const kEvidenceHelp =
     "         from scan --json or recover --json) against its SHA-256: the whole\n"
     "         clip where a recovery stated it, otherwise its first block; the\n"
     "         size and the signature sector too. --files DIR checks the files a\n"
-    "         recovery report lists in DIR by name, size and SHA-256. Exit status\n"
-    "         0 when everything matches, 1 with every mismatch listed.\n";
+    "         recovery report lists in DIR by name, size and SHA-256. With\n"
+    "         --dfxml FILE instead of --report it cuts every fileobject's byte runs\n"
+    "         from SOURCE and checks their SHA-256. Exit status 0 when everything\n"
+    "         matches, 1 with every mismatch listed.\n";
 
 OptionMatch parse_evidence_option(const std::string& command, const std::string& name, bool has_inline_value,
                                   const std::function<std::optional<std::string>()>& value,
@@ -93,7 +97,7 @@ OptionMatch parse_evidence_option(const std::string& command, const std::string&
       {"--mapfile", &EvidenceOptions::mapfile, "scan recover verify", "a mapfile"},
       {"--write-mapfile", &EvidenceOptions::write_mapfile, "scan recover", "a file to create"},
       {"--from-report", &EvidenceOptions::from_report, "recover", "a report file"},
-      {"--dfxml", &EvidenceOptions::dfxml, "scan recover", "a file to create"},
+      {"--dfxml", &EvidenceOptions::dfxml, "scan recover verify", "a file"},
       {"--report", &EvidenceOptions::report, "verify", "a report file"},
       {"--files", &EvidenceOptions::files, "verify", "a folder"},
   };
@@ -138,7 +142,9 @@ std::string check_evidence_options(const std::string& command, bool have_source,
     return "--write-mapfile needs a scan; --from-report recovers without one";
   }
   if (command == "verify") {
-    if (o.report.empty()) return "verify needs --report FILE";
+    if (o.report.empty() && o.dfxml.empty()) return "verify needs --report FILE or --dfxml FILE";
+    if (!o.report.empty() && !o.dfxml.empty()) return "verify takes --report or --dfxml, not both";
+    if (!o.files.empty() && o.report.empty()) return "--files needs --report FILE (the recovery's report)";
     if (!have_source && o.files.empty()) return "verify needs a SOURCE, --files DIR or both";
   }
   return {};
@@ -327,12 +333,24 @@ std::string EvidenceRun::write_outputs(const std::string& path, int64_t sectors,
 
 int run_verify(const std::string& source, const std::string& path, const EvidenceOptions& options, bool json,
                const Environment& env) {
-  auto loaded = report::load_scan_report(options.report);
-  if (!loaded) {
-    std::fprintf(env.err, "clipsalvage: 无法载入扫描报告：%s\n", loaded.error().c_str());
-    return kExitFailure;
+  const bool by_dfxml = !options.dfxml.empty();
+  report::ScanReport doc;
+  report::DfxmlReport dfxml;
+  if (by_dfxml) {
+    auto loaded = report::load_dfxml(options.dfxml);
+    if (!loaded) {
+      std::fprintf(env.err, "clipsalvage: 无法载入 DFXML 报告：%s\n", loaded.error().c_str());
+      return kExitFailure;
+    }
+    dfxml = std::move(loaded.value());
+  } else {
+    auto loaded = report::load_scan_report(options.report);
+    if (!loaded) {
+      std::fprintf(env.err, "clipsalvage: 无法载入扫描报告：%s\n", loaded.error().c_str());
+      return kExitFailure;
+    }
+    doc = std::move(loaded.value());
   }
-  const report::ScanReport& doc = loaded.value();
   report::VerifyOptions verify_options;
   verify_options.stop = env.stop;
   auto log = [&](const std::string& line) {
@@ -356,8 +374,13 @@ int run_verify(const std::string& source, const std::string& path, const Evidenc
       std::fprintf(env.err, "clipsalvage: %s\n", problem.c_str());
       return kExitFailure;
     }
-    log("正在核对源介质与报告中的 " + std::to_string(doc.clips.size()) + " 个片段……");
-    parts.push_back({"source", report::verify_source(*opened.source, doc, verify_options)});
+    if (by_dfxml) {
+      log("正在核对源介质与 DFXML 报告中的 " + std::to_string(dfxml.objects.size()) + " 个文件对象……");
+      parts.push_back({"source", report::verify_dfxml(*opened.source, dfxml, verify_options)});
+    } else {
+      log("正在核对源介质与报告中的 " + std::to_string(doc.clips.size()) + " 个片段……");
+      parts.push_back({"source", report::verify_source(*opened.source, doc, verify_options)});
+    }
   }
   if (!options.files.empty() && !(env.stop && env.stop())) {
     log("正在核对文件夹 " + options.files + " 中的 " + std::to_string(doc.files.size()) + " 个文件……");
@@ -371,7 +394,7 @@ int run_verify(const std::string& source, const std::string& path, const Evidenc
   }
   std::string out;
   if (json) {
-    out = "{\"report\": " + json_string(options.report) + ", \"ok\": " + (ok ? "true" : "false");
+    out = "{\"report\": " + json_string(by_dfxml ? options.dfxml : options.report) + ", \"ok\": " + (ok ? "true" : "false");
     for (const auto& p : parts) {
       out += ", \"" + std::string(p.what) + "\": {\"checked\": " + std::to_string(p.result.checked) +
              ", \"stopped\": " + (p.result.stopped ? "true" : "false");

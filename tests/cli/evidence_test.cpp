@@ -247,6 +247,17 @@ TEST_F(SavedScan, DfxmlOfScanAndRecoveryStateTheFilesDigests) {
   EXPECT_TRUE(contains(recovered, "<command_line>clipsalvage recover ")) << recovered;
   EXPECT_TRUE(contains(recovered, "<cs:output_path>")) << recovered;
 
+  // The byte runs read back from the source give the stated digests, unless
+  // the source changed.
+  const auto checked = call({"verify", ws_->image(), "--dfxml", ws_->str("scan.xml")});
+  EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+  Watching watching;
+  watching.changed_sector = report_->clips[3].first_sector + 5;
+  const auto changed = call({"verify", ws_->image(), "--dfxml", ws_->str("recover.xml")}, watching.env());
+  EXPECT_EQ(changed.status, 1);
+  EXPECT_TRUE(contains(changed.out, report_->clips[3].name)) << changed.out;
+  EXPECT_FALSE(contains(changed.out, report_->clips[2].name)) << changed.out;
+
   // An existing report is never replaced.
   const std::string before = read_file(ws_->str("scan.xml"));
   const auto again = call({"scan", ws_->image(), "--dfxml", ws_->str("scan.xml")});
@@ -332,12 +343,14 @@ TEST(CliEvidenceUsage, OptionsOutsideTheirCommandOrWithoutValuesAreUsageErrors) 
   };
   const Case cases[] = {
       {{"scan", "x.img", "--from-report", "r.json"}, "--from-report belongs to recover"},
-      {{"verify", "x.img", "--dfxml", "r.xml", "--report", "r.json"}, "--dfxml belongs to scan recover"},
+      {{"verify", "x.img", "--dfxml", "r.xml", "--report", "r.json"}, "--report or --dfxml, not both"},
+      {{"verify", "--dfxml", "r.xml", "--files", "d"}, "--files needs --report FILE"},
+      {{"scan", "x.img", "--files", "d"}, "--files belongs to verify, not scan"},
       {{"scan", "x.img", "--mapfile"}, "--mapfile needs a mapfile"},
       {{"scan", "x.img", "--mapfile", "a", "--mapfile", "b"}, "--mapfile given twice"},
       {{"scan", "x.img", "--mapfile", "a", "--no-mapfile"}, "exclude each other"},
       {{"recover", "x.img", "--out", "d", "--from-report", "r", "--write-mapfile", "m"}, "--write-mapfile needs a scan"},
-      {{"verify", "x.img"}, "verify needs --report FILE"},
+      {{"verify", "x.img"}, "verify needs --report FILE or --dfxml FILE"},
       {{"verify", "--report", "r.json"}, "verify needs a SOURCE, --files DIR or both"},
   };
   for (const auto& c : cases) {

@@ -199,6 +199,7 @@ def part_evidence(p, work, windows):
     with open(report_path, "w", encoding="utf-8") as f:
         json.dump(saved, f, ensure_ascii=False)
     check_dfxml(scan_xml, image, False, windows)
+    p.run(p.cli, ["verify", p.arg(e01), "--dfxml", p.arg(scan_xml)])
 
     out_dir = os.path.join(work, "out")
     recovered_xml = os.path.join(work, "recover.xml")
@@ -332,6 +333,7 @@ def part_mapfile(p, work, windows):
         json.dump(recovered, f, ensure_ascii=False)
     check_dfxml(recovered_xml, copy, True, windows)
     verify(p, copy, recovered_path, out_dir)
+    p.run(p.cli, ["verify", p.arg(copy), "--dfxml", p.arg(recovered_xml)])
 
 
 def main():

@@ -9,9 +9,11 @@
 #include "recover/recover.h"
 #include "report/clip_hash.h"
 #include "report/dfxml.h"
+#include "report/dfxml_read.h"
 #include "report/files.h"
 #include "report/test_files.h"
 #include "sources/block_source.h"
+#include "sources/memory_source.h"
 
 namespace clip::report {
 namespace {
@@ -144,6 +146,95 @@ TEST(Dfxml, ByteRunsCutFromTheImageHashToTheDigestsAndXmllintAccepts) {
     EXPECT_EQ(total, clips[static_cast<std::size_t>(objects)].bytes);
   }
   EXPECT_EQ(objects, static_cast<int>(rows.size()));
+}
+
+TEST(DfxmlRead, TheGoldenFileReadsBackWithItsRunsDigestsAndSize) {
+  const auto doc = load_dfxml(std::string(CLIPSALVAGE_REPORT_DATA) + "/golden.dfxml");
+  ASSERT_TRUE(doc) << doc.error();
+  EXPECT_EQ(doc->image_size, 8200000LL * 512);
+  ASSERT_EQ(doc->objects.size(), 2u);
+  const DfxmlObject& first = doc->objects[0];
+  EXPECT_EQ(first.filename, "ch00000000000001-12-05-20-13-45-30-.264");
+  EXPECT_EQ(first.filesize, 3 * 65536);
+  EXPECT_EQ(first.sha256, std::string(64, 'e'));
+  // Split around the two unreadable sectors; the source's own unreadable
+  // list is not a fileobject's run.
+  std::vector<std::tuple<int64_t, int64_t, bool>> runs;
+  for (const auto& r : first.runs) runs.emplace_back(r.img_offset / 512, r.len / 512, r.zeros);
+  EXPECT_EQ(runs, (std::vector<std::tuple<int64_t, int64_t, bool>>{
+                      {8000130, 170, false}, {8000300, 2, true}, {8000302, 84, false}, {8000642, 128, false}}));
+  EXPECT_TRUE(doc->objects[1].sha256.empty());
+}
+
+TEST(DfxmlRead, MalformedDocumentsFailWithTheirLine) {
+  struct Case {
+    const char* text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"<dfxml>\n<fileobject>\n</dfxml>", "第 3 行：结束标记 dfxml 与开始标记不符"},
+      {"<dfxml>\n<fileobject>", "没有结束"},
+      {"<!DOCTYPE x [<!ENTITY a 'b'>]>\n<dfxml/>", "第 1 行：不接受文档类型声明"},
+      {"<dfxml>&unknown;</dfxml>", "无效的字符引用"},
+      {"<dfxml>&#0;</dfxml>", "无效的字符引用"},
+      {"<dfxml a='1' a='2'/>", "属性重复"},
+      {"<dfxml/><dfxml/>", "根元素之后还有元素"},
+      {"text<dfxml/>", "根元素之外有文字"},
+      {"<other/>", "根元素不是 dfxml"},
+      {"", "没有根元素"},
+      {"<dfxml>\n<fileobject><byte_runs>\n<byte_run img_offset='-1' len='512'/>", "第 3 行：byte_run 缺少有效的"},
+      {"<dfxml><fileobject><byte_runs><byte_run img_offset='0' len='512' fill='1'/>", "fill 只能为 0"},
+      {"<dfxml><source><imagesize>12x</imagesize></source></dfxml>", "imagesize 不是整数"},
+      {"<dfxml a=1/>", "属性值缺少引号"},
+  };
+  for (const auto& c : cases) {
+    const auto doc = parse_dfxml(c.text);
+    ASSERT_FALSE(doc) << c.text;
+    EXPECT_NE(doc.error().find(c.error), std::string::npos) << c.text << " -> " << doc.error();
+  }
+  // References, comments, CDATA and a foreign digest type are read as XML means them.
+  const auto doc = parse_dfxml(
+      "<?xml version='1.0'?><!-- c --><dfxml><fileobject><filename>a&amp;b&#x4E2D;<![CDATA[<x>]]></filename>"
+      "<hashdigest type='md5'>00</hashdigest><hashdigest type=\"SHA256\">AB</hashdigest></fileobject></dfxml>");
+  ASSERT_TRUE(doc) << doc.error();
+  EXPECT_EQ(doc->objects.at(0).filename, "a&b中<x>");
+  EXPECT_EQ(doc->objects.at(0).sha256, "ab");
+}
+
+TEST(DfxmlRead, VerifyCutsTheRunsFromTheSourceAndNamesWhatDiffers) {
+  sources::MemorySource source(64);
+  std::vector<uint8_t> bytes(64 * 512);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 512);
+  source.write(0, bytes);
+  auto digest_of = [&](std::initializer_list<std::pair<int64_t, int64_t>> pieces, int64_t zeros) {
+    recover::Sha256 h;
+    for (const auto& [off, len] : pieces) h.update(bytes.data() + off, static_cast<std::size_t>(len));
+    const std::vector<uint8_t> z(static_cast<std::size_t>(zeros), 0);
+    h.update(z.data(), z.size());
+    return h.hex();
+  };
+  // Runs off sector boundaries, a fill run, and one object whose bytes changed.
+  const std::string good = digest_of({{100, 1000}, {5000, 3000}}, 512);
+  const std::string doc_text =
+      "<dfxml><source><imagesize>32768</imagesize></source>"
+      "<fileobject><filename>good</filename><filesize>4512</filesize><byte_runs>"
+      "<byte_run file_offset='0' img_offset='100' len='1000'/><byte_run file_offset='1000' img_offset='5000' len='3000'/>"
+      "<byte_run file_offset='4000' img_offset='9000' len='512' fill='0'/></byte_runs>"
+      "<hashdigest type='sha256'>" + good + "</hashdigest></fileobject>"
+      "<fileobject><filename>changed</filename><byte_runs><byte_run img_offset='0' len='512'/></byte_runs>"
+      "<hashdigest type='sha256'>" + digest_of({{0, 511}}, 1) + "</hashdigest></fileobject>"
+      "<fileobject><filename>beyond</filename><byte_runs><byte_run img_offset='32768' len='1'/></byte_runs>"
+      "<hashdigest type='sha256'>" + good + "</hashdigest></fileobject></dfxml>";
+  const auto doc = parse_dfxml(doc_text);
+  ASSERT_TRUE(doc) << doc.error();
+  const auto result = verify_dfxml(source, doc.value());
+  EXPECT_EQ(result.checked, 3u);
+  ASSERT_EQ(result.mismatches.size(), 2u);
+  EXPECT_EQ(result.mismatches[0].rfind("changed：", 0), 0u) << result.mismatches[0];
+  EXPECT_EQ(result.mismatches[1].rfind("beyond：", 0), 0u) << result.mismatches[1];
+
+  sources::MemorySource smaller(63);
+  EXPECT_NE(verify_dfxml(smaller, doc.value()).mismatches.at(0).find("源大小不同"), std::string::npos);
 }
 
 }  // namespace
