@@ -5,10 +5,21 @@
 #include "sources/ewf_open.h"
 
 namespace clip::sources {
+namespace {
+
+// libewf's glob fails to test for the segment files of a path in the
+// long-path form ("\\?\C:\..."), so it is given the plain form.
+std::u16string without_long_path_prefix(const std::u16string& path) {
+  if (path.rfind(u"\\\\?\\UNC\\", 0) == 0) return u"\\\\" + path.substr(8);
+  if (path.rfind(u"\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
+
+}  // namespace
 
 bool ewf_open_segments(libewf_handle_t* handle, const std::string& path, std::vector<std::string>& segments,
                        std::string& error) {
-  const std::u16string wide = utf8_to_utf16(path);
+  const std::u16string wide = without_long_path_prefix(utf8_to_utf16(path));
   static_assert(sizeof(wchar_t) == sizeof(char16_t));
   libewf_error_t* failure = nullptr;
   wchar_t** names = nullptr;

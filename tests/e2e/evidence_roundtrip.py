@@ -29,6 +29,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import xml.etree.ElementTree as ET
 
@@ -68,9 +69,14 @@ class Programs:
 
     def run(self, program, args, expect=0):
         command = ([self.runner, "run"] if self.runner else []) + [program] + args
-        done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=1800)
-        out = done.stdout.decode("utf-8", "replace")
-        err = done.stderr.decode("utf-8", "replace")
+        # Output into files, not pipes: a process the runner starts for Wine
+        # may hold a pipe open long after the program has ended.
+        with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
+            done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=out_file, stderr=err_file, timeout=1800)
+            out_file.seek(0)
+            err_file.seek(0)
+            out = out_file.read().decode("utf-8", "replace")
+            err = err_file.read().decode("utf-8", "replace")
         if expect is not None and done.returncode != expect:
             fail("%s exited %d, expected %d\nstdout:\n%s\nstderr:\n%s" %
                  (" ".join(command), done.returncode, expect, out, err))
