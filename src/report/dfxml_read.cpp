@@ -6,6 +6,7 @@
 
 #include "recover/recover.h"
 #include "report/files.h"
+#include "report/json.h"
 
 namespace clip::report {
 namespace {
@@ -15,27 +16,6 @@ using sources::kSectorBytes;
 struct Attribute {
   std::string name, value;
 };
-
-// Appends the UTF-8 of code point `cp`; false for one XML does not allow.
-bool append_utf8(uint32_t cp, std::string& out) {
-  if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return false;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-  return true;
-}
 
 // Text with its references replaced; nullopt for an unknown or broken one.
 std::optional<std::string> decode(std::string_view raw) {
@@ -66,7 +46,9 @@ std::optional<std::string> decode(std::string_view raw) {
         if (v < 0) return std::nullopt;
         cp = cp * (hex ? 16 : 10) + static_cast<uint32_t>(v);
       }
-      if (!append_utf8(cp, out)) return std::nullopt;
+      // Code points XML does not allow are no characters.
+      if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return std::nullopt;
+      append_utf8(out, cp);
     } else {
       return std::nullopt;
     }

@@ -39,6 +39,9 @@ struct Json::Member {
 // Parses one JSON document. Errors name the line and column.
 Result<Json> parse_json(std::string_view text);
 
+// The UTF-8 of code point `cp` (at most U+10FFFF, no surrogate) added to `out`.
+void append_utf8(std::string& out, uint32_t cp);
+
 // `text` as a JSON string literal: quotes, backslashes and control
 // characters escaped, other bytes (UTF-8) as they are.
 std::string json_quote(std::string_view text);

@@ -163,23 +163,14 @@ class EwfFile final : public BlockSource {
 
 // What the caller owns: the shared file set and what the file says about the
 // acquisition.
-class EwfSource final : public BlockSource {
+class EwfSource final : public SharedSource {
  public:
   EwfSource(std::shared_ptr<EwfFile> file, EwfDetails details)
-      : file_(std::move(file)), details_(std::move(details)) {}
+      : SharedSource(std::move(file)), details_(std::move(details)) {}
 
   const EwfDetails& details() const { return details_; }
 
-  int64_t sector_count() const override { return file_->sector_count(); }
-  ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
-    return file_->read_sectors(first, count, buffer);
-  }
-  void cancel() override { file_->cancel(); }
-  bool cancelled() const override { return file_->cancelled(); }
-  std::shared_ptr<BlockSource> detachable() override { return file_; }
-
  private:
-  std::shared_ptr<EwfFile> file_;
   EwfDetails details_;
 };
 

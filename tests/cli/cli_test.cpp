@@ -141,7 +141,7 @@ TEST(CliUsage, EveryUsageErrorSaysWhatWasWrongBeforeTheUsage) {
       {{"recover", img, "--out", "x", "--clip", "abc"}, "--clip needs a positive number: abc"},
       {{"recover", img, "--out", "x", "--clip=0"}, "--clip needs a positive number: 0"},
       {{"recover", img, "--out", "x", "--clip", "-3"}, "--clip needs a positive number: -3"},
-      {{"help", "frob"}, "help takes scan or recover: frob"},
+      {{"help", "frob"}, "help takes scan, recover or verify: frob"},
   };
   for (const auto& c : cases) {
     const auto r = call(c.args);

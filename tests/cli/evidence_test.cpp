@@ -120,6 +120,18 @@ class SavedScan : public ::testing::Test {
     delete ws_;
   }
 
+  // The verify command `args` over a source in which the first block of
+  // clip `index` changed: it fails and names that clip only.
+  static void expect_changed_clip_named(const std::vector<std::string>& args, std::size_t index) {
+    Watching watching;
+    watching.changed_sector = report_->clips[index].first_sector + 3;
+    const auto r = call(args, watching.env());
+    EXPECT_EQ(r.status, 1);
+    for (std::size_t i = 0; i < report_->clips.size(); ++i) {
+      EXPECT_EQ(contains(r.out, report_->clips[i].name), i == index) << i << ": " << r.out;
+    }
+  }
+
   static SampleWorkspace* ws_;
   static report::ScanReport* report_;
 };
@@ -207,12 +219,7 @@ TEST_F(SavedScan, VerifyListsEveryMismatchOfTheSourceAndTheFiles) {
   EXPECT_TRUE(contains(good.out, "全部相符")) << good.out;
 
   // A changed clip in the source; one file changed and one gone.
-  Watching watching;
-  watching.changed_sector = report_->clips[6].first_sector + 3;
-  const auto source = call({"verify", ws_->image(), "--report", ws_->str("recovered.json")}, watching.env());
-  EXPECT_EQ(source.status, 1);
-  EXPECT_TRUE(contains(source.out, report_->clips[6].name)) << source.out;
-  EXPECT_FALSE(contains(source.out, report_->clips[5].name)) << source.out;
+  expect_changed_clip_named({"verify", ws_->image(), "--report", ws_->str("recovered.json")}, 6);
 
   const std::string changed = ws_->str("files") + "/" + report_->clips[0].name;
   std::string bytes = read_file(changed);
@@ -251,12 +258,7 @@ TEST_F(SavedScan, DfxmlOfScanAndRecoveryStateTheFilesDigests) {
   // the source changed.
   const auto checked = call({"verify", ws_->image(), "--dfxml", ws_->str("scan.xml")});
   EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
-  Watching watching;
-  watching.changed_sector = report_->clips[3].first_sector + 5;
-  const auto changed = call({"verify", ws_->image(), "--dfxml", ws_->str("recover.xml")}, watching.env());
-  EXPECT_EQ(changed.status, 1);
-  EXPECT_TRUE(contains(changed.out, report_->clips[3].name)) << changed.out;
-  EXPECT_FALSE(contains(changed.out, report_->clips[2].name)) << changed.out;
+  expect_changed_clip_named({"verify", ws_->image(), "--dfxml", ws_->str("recover.xml")}, 3);
 
   // An existing report is never replaced.
   const std::string before = read_file(ws_->str("scan.xml"));
