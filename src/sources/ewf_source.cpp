@@ -80,7 +80,7 @@ class EwfFile final : public BlockSource {
     }
     const std::size_t want = static_cast<std::size_t>((stop - first) * kSectorBytes);
     while (result.bytes < want) {
-      if (cancelled_) return {result.bytes - result.bytes % kSectorBytes, ReadError::cancelled};
+      if (cancelled_) return {result.bytes - result.bytes % static_cast<std::size_t>(kSectorBytes), ReadError::cancelled};
       const std::size_t piece = std::min(kPieceBytes, want - result.bytes);
       libewf_error_t* failure = nullptr;
       const off64_t at = static_cast<off64_t>(first * kSectorBytes + static_cast<int64_t>(result.bytes));
