@@ -1,7 +1,8 @@
 # Evidence for the Win32 report tests, made with the Linux tools before they
-# run under Wine: a random image, its evidence file in three segments (in a
+# run under Wine: a random image, its evidence file in segments of 1 MiB (in a
 # folder with a Chinese name), the same set with its middle segment missing,
-# the image's MD5 and SHA-1, and a mapfile beside the image.
+# the number of segments made, the image's MD5 and SHA-1, and a mapfile beside
+# the image.
 #
 #   cmake -DWORK=dir -P make_evidence.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -18,6 +19,10 @@ execute_process(COMMAND ewfacquire -u -q -d sha1 -c deflate:fast -S 1048576 -t $
 if(NOT rc EQUAL 0 OR NOT EXISTS ${evidence}/ev.E03)
   message(FATAL_ERROR "ewfacquire failed (${rc}): ${out}")
 endif()
+# The number of segments depends on how the random image compresses.
+file(GLOB segments ${evidence}/ev.E*)
+list(LENGTH segments segment_count)
+file(WRITE ${WORK}/segments.txt "${segment_count}")
 file(MD5 ${WORK}/image.img md5)
 file(SHA1 ${WORK}/image.img sha1)
 file(WRITE ${WORK}/hashes.txt "${md5} ${sha1}")
