@@ -19,6 +19,7 @@
 #endif
 
 #include "base/utf8.h"
+#include "cli/evidence.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/table.h"
@@ -40,9 +41,13 @@ constexpr const char* kStoppingLine = "正在停止……再按一次 Ctrl-C 立
 
 constexpr const char* kUsage =
     "usage: clipsalvage scan SOURCE [--durations] [--fps RATE] [--json] [--progress]\n"
+    "                   [--mapfile FILE] [--write-mapfile FILE] [--dfxml FILE]\n"
     "       clipsalvage recover SOURCE --out DIR [--clip N]... [--mp4] [--fps RATE] [--json] [--progress]\n"
-    "       clipsalvage preview SOURCE --clip N --out FILE.jpg [--fps RATE] [--json] [--progress]\n"
-    "       clipsalvage help [scan|recover|preview]  (also -h, --help, SUBCOMMAND --help)\n"
+    "                   [--from-report FILE] [--mapfile FILE] [--write-mapfile FILE] [--dfxml FILE]\n"
+    "       clipsalvage preview SOURCE --clip N --out FILE.jpg [--fps RATE] [--json] [--progress]\n";
+
+constexpr const char* kUsageEnd =
+    "       clipsalvage help [scan|recover|preview|verify]  (also -h, --help, SUBCOMMAND --help)\n"
     "       clipsalvage --version\n";
 
 constexpr const char* kHelp =
@@ -96,7 +101,12 @@ struct Options {
   bool json = false;
   bool progress = false;
   VideoOptions video;
+  EvidenceOptions evidence;
 };
+
+bool is_command(const std::string& word) {
+  return word == "scan" || word == "recover" || word == "preview" || word == "verify";
+}
 
 struct Parsed {
   std::optional<Options> options;
@@ -110,12 +120,12 @@ Parsed parse(const std::vector<std::string>& args) {
   if (args.empty()) return usage_error("no command given");
   const std::string& first = args[0];
   if (first == "-h" || first == "--help" || first == "help") {
-    if (args.size() > 2 || (args.size() == 2 && args[1] != "scan" && args[1] != "recover" && args[1] != "preview")) {
-      return usage_error("help takes scan, recover or preview: " + args.back());
+    if (args.size() > 2 || (args.size() == 2 && !is_command(args[1]))) {
+      return usage_error("help takes scan, recover, preview or verify: " + args.back());
     }
     return {std::nullopt, {}, true};
   }
-  if (first != "scan" && first != "recover" && first != "preview") {
+  if (!is_command(first)) {
     return usage_error((!first.empty() && first[0] == '-' ? "unknown option " : "unknown command ") + first);
   }
   Options o;
@@ -159,12 +169,17 @@ Parsed parse(const std::vector<std::string>& args) {
         if (!n || *n == 0) return usage_error("--clip needs a positive number: " + *v);
         o.clips.push_back(*n);
       } else if ((name == "--out" || name == "--clip") && !writes) {
-        return usage_error(name + " belongs to recover and preview, not scan");
+        return usage_error(name + " belongs to recover and preview, not " + o.command);
       } else {
         std::string error;
         const auto taken = parse_video_option(o.command, name, inline_value.has_value(), value, o.video, error);
         if (taken == OptionTaken::error) return usage_error(error);
-        if (taken == OptionTaken::no) return usage_error("unknown option " + a);
+        if (taken == OptionTaken::no) {
+          const auto match =
+              parse_evidence_option(o.command, name, inline_value.has_value(), value, o.evidence, error);
+          if (match == OptionMatch::error) return usage_error(error);
+          if (match == OptionMatch::none) return usage_error("unknown option " + a);
+        }
       }
     } else if (o.source.empty()) {
       if (a.empty()) return usage_error("SOURCE is empty");
@@ -173,11 +188,14 @@ Parsed parse(const std::vector<std::string>& args) {
       return usage_error("unexpected argument " + a + " (SOURCE is " + o.source + ")");
     }
   }
-  if (o.source.empty()) return usage_error(o.command + " needs a SOURCE");
+  if (o.source.empty() && o.command != "verify") return usage_error(o.command + " needs a SOURCE");
   if (recover && !have_out) return usage_error("recover needs --out DIR");
   if (o.command == "preview") {
     if (!have_out) return usage_error("preview needs --out FILE.jpg");
     if (o.clips.size() != 1) return usage_error("preview needs one --clip N");
+  }
+  if (auto problem = check_evidence_options(o.command, !o.source.empty(), o.evidence); !problem.empty()) {
+    return usage_error(problem);
   }
   return {o, {}, false};
 }
@@ -223,8 +241,9 @@ std::string ranges_json(const std::vector<SectorRange>& ranges) {
   return s + "]";
 }
 
-// With --durations the clip's timing; "end" is empty without it.
-std::string clip_json(const ClipRow& r, const ClipTiming* timing) {
+// With --durations the clip's timing ("end" is empty without it); `extra`:
+// further members, each starting with ", ".
+std::string clip_json(const ClipRow& r, const ClipTiming* timing, const std::string& extra) {
   std::string s = "{\"number\": " + std::to_string(r.number) + ", \"channel\": " + json_string(r.channel) +
                   ", \"start\": " + json_string(r.start) +
                   ", \"end\": " + json_string(timing ? timing->end : std::string()) + timing_json(timing) +
@@ -236,7 +255,7 @@ std::string clip_json(const ClipRow& r, const ClipTiming* timing) {
     if (i) s += ", ";
     s += "[" + std::to_string(r.runs[i].first_sector) + ", " + std::to_string(r.runs[i].blocks) + "]";
   }
-  return s + "]}";
+  return s + "]" + extra + "}";
 }
 
 const char* outcome_text(recover::RecoverOutcome outcome) {
@@ -275,9 +294,9 @@ std::string file_json(const FileReport& f) {
 // run() that returned without waiting for a stuck read leaves nothing it uses
 // behind.
 struct Work {
-  Work(const Environment& env, Options options, std::string path)
+  Work(const Environment& env, Options options, std::string path, const std::vector<std::string>& args)
       : options(std::move(options)), path(std::move(path)), err(env.err),
-        progress(env.err, env.err_is_terminal) {}
+        progress(env.err, env.err_is_terminal), evidence(this->options.evidence, args, CLIPSALVAGE_VERSION) {}
 
   const Options options;
   const std::string path;
@@ -290,6 +309,7 @@ struct Work {
   bool abandoned = false;  // run() returned: nothing of the caller's is touched any more
   std::FILE* err;
   ProgressLine progress;
+  EvidenceRun evidence;
   bool show_progress = false;
   bool stopped_line_logged = false;
 
@@ -316,6 +336,7 @@ struct Work {
   }
 
   void run_scan();
+  void load_report();
   void run_recovery();
   void run_mp4s();
   void run_durations();
@@ -347,12 +368,31 @@ void Work::run_scan() {
     if (pass == scanner::ScanPass::index && first >= scanner::kSearchStart) signature_seen = first;
     if (show_progress) progress.pass(pass, first, end);
   };
+  evidence.follow(cb);
   scanner::ScanOptions scan_options;
   scan_options.device_path = path;
   auto result = scanner::scan(*source, scan_options, cb);
   std::lock_guard lock(mutex);
   if (!abandoned && show_progress && result.end == ScanEnd::complete) progress.scan_complete();
   if (!abandoned) progress.finish();
+  scan = std::move(result);
+  scan_done = true;
+}
+
+// recover --from-report: the report's clips in place of a scan, once the
+// source is known to be the report's.
+void Work::load_report() {
+  std::vector<ClipRow> loaded;
+  scanner::ScanResult result;
+  const std::string problem = evidence.load_report(*source, [&] { return stop.load(); }, loaded, result);
+  std::lock_guard lock(mutex);
+  if (!problem.empty()) {
+    failure = problem;
+    result.end = ScanEnd::failed;
+    result.message = problem;
+  }
+  rows = std::move(loaded);
+  signature_seen = result.signature_sector;
   scan = std::move(result);
   scan_done = true;
 }
@@ -592,16 +632,20 @@ class Output {
   std::string error_;
 };
 
+std::string usage_text() { return std::string(kUsage) + kEvidenceUsage + kUsageEnd; }
+
 }  // namespace
 
 int run(const std::vector<std::string>& args, const Environment& env) {
   const Parsed parsed = parse(args);
   if (parsed.help) {
     Output out(env.out);
-    out.put(kUsage);
+    out.put(usage_text());
     out.put("\n");
     out.put(kHelp);
     out.put(kVideoHelp);
+    out.put("\n");
+    out.put(kEvidenceHelp);
     out.put(kHelpCommon);
     if (!out.finish()) {
       std::fprintf(env.err, "clipsalvage: 无法写入标准输出：%s\n", out.error().c_str());
@@ -610,11 +654,12 @@ int run(const std::vector<std::string>& args, const Environment& env) {
     return kExitComplete;
   }
   if (!parsed.options) {
-    std::fprintf(env.err, "clipsalvage: %s\n%s", parsed.error.c_str(), kUsage);
+    std::fprintf(env.err, "clipsalvage: %s\n%s", parsed.error.c_str(), usage_text().c_str());
     return kExitUsage;
   }
   const Options& o = *parsed.options;
-  const std::string path = device_path(o.source);
+  const std::string path = o.source.empty() ? std::string() : device_path(o.source);
+  if (o.command == "verify") return run_verify(o.source, path, o.evidence, o.json, env);
 
   if (o.command == "recover" || o.command == "preview") {
     std::unique_ptr<recover::VolumeMap> system_volumes;
@@ -650,7 +695,13 @@ int run(const std::vector<std::string>& args, const Environment& env) {
     return kExitFailure;
   }
 
-  auto work = std::make_shared<Work>(env, o, path);
+  auto work = std::make_shared<Work>(env, o, path, args);
+  if (const std::string problem =
+          work->evidence.prepare_source(opened.source, o.source, [&](const std::string& line) { work->log(line); });
+      !problem.empty()) {
+    std::fprintf(env.err, "clipsalvage: %s\n", problem.c_str());
+    return kExitFailure;
+  }
   work->source = std::move(opened.source);
   work->show_progress = o.progress || env.err_is_terminal;
   if (env.stop && env.stop()) work->stop = true;
@@ -667,7 +718,22 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   std::thread thread([work] {
     // Nothing may escape a thread's start: a failure ends the run as failed.
     try {
-      work->run_scan();
+      if (work->evidence.from_report()) {
+        work->load_report();
+      } else {
+        work->run_scan();
+      }
+      if (work->scan.end == ScanEnd::complete || work->scan.end == ScanEnd::stopped) {
+        std::vector<ClipRow> rows;
+        {
+          std::lock_guard lock(work->mutex);
+          rows = work->rows;
+        }
+        work->evidence.after_scan(
+            *work->source, rows, work->scan, work->options.json, work->options.command == "recover",
+            [&] { return work->stop.load(); },
+            [&](const std::string& line) { work->log(line); });
+      }
       const std::string& command = work->options.command;
       if (work->scan.end == ScanEnd::complete) {
         if (command == "recover") {
@@ -766,17 +832,27 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   }
   if (scan_stopped && !stopped_line_logged) std::fprintf(env.err, "%s\n", kStoppedLine);
 
+  std::vector<WrittenClip> written;
+  for (const auto& f : files) {
+    written.push_back({f.file, f.outcome == recover::RecoverOutcome::complete ||
+                                   f.outcome == recover::RecoverOutcome::incomplete});
+  }
+  const std::string unwritten =
+      work->evidence.write_outputs(path, scan_done ? result.sectors : work->source->sector_count(), rows, result,
+                                   scan_done && result.end == ScanEnd::complete, written, o.command == "recover");
+  if (!unwritten.empty() && status == kExitComplete) status = kExitFailure;
+
   Output out(env.out);
   if (o.json) {
     const int64_t sectors = scan_done ? result.sectors : work->source->sector_count();
     std::string s = "{" + json_path("source", path) + ", \"sectors\": " + std::to_string(sectors) +
                     ", \"signature_sector\": " +
                     (result.signature_sector ? std::to_string(*result.signature_sector) : "null") +
-                    ", \"complete\": " + (why_incomplete.empty() ? "true" : "false");
+                    work->evidence.report_members() + ", \"complete\": " + (why_incomplete.empty() ? "true" : "false");
     if (!why_incomplete.empty()) s += ", \"error\": " + json_string(why_incomplete);
     s += ", \"unreadable\": " + ranges_json(result.unreadable) + ", \"clips\": [";
     for (std::size_t i = 0; i < rows.size(); ++i) {
-      s += (i ? ", " : "") + clip_json(rows[i], i < timings.size() ? &timings[i] : nullptr);
+      s += (i ? ", " : "") + clip_json(rows[i], i < timings.size() ? &timings[i] : nullptr, work->evidence.clip_members(i));
     }
     s += "]";
     if (preview) s += ", " + preview_json(*preview);
@@ -807,6 +883,7 @@ int run(const std::vector<std::string>& args, const Environment& env) {
     return kExitFailure;
   }
   if (!failure.empty()) std::fprintf(env.err, "clipsalvage: %s\n", failure.c_str());
+  if (!unwritten.empty()) std::fprintf(env.err, "clipsalvage: %s\n", unwritten.c_str());
   std::fflush(env.err);
   return status;
 }

@@ -79,8 +79,9 @@ class BlockSource {
 
 // What the caller of open_block_source owns: a handle on the shared object
 // that holds the open file or device, so a read left running on another
-// thread (see detachable) keeps it open until that read returns.
-class SharedSource final : public BlockSource {
+// thread (see detachable) keeps it open until that read returns. Sources
+// that know more about what they opened extend it.
+class SharedSource : public BlockSource {
  public:
   explicit SharedSource(std::shared_ptr<BlockSource> file) : file_(std::move(file)) {}
 

@@ -21,6 +21,7 @@
 
 #include "sources/aligned_read.h"
 #include "sources/block_source.h"
+#include "sources/ewf_source.h"
 
 namespace clip::sources {
 namespace {
@@ -135,6 +136,7 @@ OpenResult open_block_source(const std::string& path, int64_t sectors) {
   if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
     return {nullptr, path + ": " + kind_text(st.st_mode) + "，不是镜像文件或块设备"};
   }
+  if (is_ewf_path(path)) return open_ewf_source(path, sectors);
   // O_RDONLY only: the scanner never writes to a source, and read-only image
   // files and write-protected devices must open. O_NONBLOCK: should the path
   // have become a FIFO since the check, the open still returns at once.

@@ -14,6 +14,7 @@
 #include "base/utf8.h"
 #include "sources/aligned_read.h"
 #include "sources/block_source.h"
+#include "sources/ewf_source.h"
 
 namespace clip::sources {
 namespace {
@@ -173,6 +174,7 @@ int64_t measure_sectors(HANDLE handle, std::string& reason) {
 }  // namespace
 
 OpenResult open_block_source(const std::string& path, int64_t sectors) {
+  if (is_ewf_path(path)) return open_ewf_source(path, sectors);
   const std::u16string wide = utf8_to_utf16(path);
   // GENERIC_READ only: write-protected disks and read-only images open, and
   // nothing can be written through this handle.

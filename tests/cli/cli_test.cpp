@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "cli/call.h"
+#include "cli/cli_test_support.h"
 #include "cli/json.h"
 #include "cli/progress.h"
 #include "cli/table.h"
@@ -72,28 +72,6 @@ class Workspace {
   fs::path image_;
 };
 
-// The bundled sample image: nine clips of 12 to 40 blocks.
-class SampleWorkspace {
- public:
-  SampleWorkspace() {
-    image_ = dir_.path() / "sample.img";
-    const imagegen::ImageSpec plan = imagegen::sample_spec();
-    imagegen::ImageFile file(image(), plan.sectors);
-    imagegen::write_recordings(plan, file);
-    file.close();
-    sectors_ = plan.sectors;
-  }
-  std::string image() const { return TempFolder::utf8(image_); }
-  std::string str(const std::string& name) const { return dir_.str(name); }
-  const fs::path& dir() const { return dir_.path(); }
-  int64_t sectors() const { return sectors_; }
-
- private:
-  TempFolder dir_{"clipsalvage-cli-sample"};
-  fs::path image_;
-  int64_t sectors_ = 0;
-};
-
 // The path the report names: on Windows a file's long-path form.
 std::string source_path(const std::string& image) {
 #ifdef _WIN32
@@ -127,17 +105,20 @@ TEST(CliScan, JsonReportOfABigSparseImage) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "{\"source\": " + json_string(source_path(ws.image())) +
-                ", \"sectors\": 8000830, \"signature_sector\": 8000130, \"complete\": true, \"unreadable\": [], "
-                "\"clips\": [{\"number\": 1, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-30\", \"end\": \"\", "
-                "\"size_mb\": 0, "
+                ", \"sectors\": 8000830, \"signature_sector\": 8000130, \"signature_sha256\": "
+                "\"e7bc41f38b3e9d2b4d312bd41c142d067c1478a012f9854870d69d06e60c7577\", \"complete\": true, "
+                "\"unreadable\": [], "
+                "\"clips\": [{\"number\": 1, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-30\", \"end\": \"\", \"size_mb\": 0, "
                 "\"name\": \"ch00000000000001-12-05-20-13-45-30-.264\", \"blocks\": 2, \"first_sector\": 8000130, "
-                "\"closed\": true, \"runs\": [[8000130, 2]]}, {\"number\": 2, \"channel\": \"02\", \"start\": "
+                "\"closed\": true, \"runs\": [[8000130, 2]], \"first_block_sha256\": "
+                "\"c13b43841b0110aa0b619919a4147cc3df6f46386facf13a0f9ac8d11c8341b3\"}, {\"number\": 2, \"channel\": \"02\", \"start\": "
                 "\"2012-05-20 13-45-31\", \"end\": \"\", \"size_mb\": 0, \"name\": \"ch00000000000002-12-05-20-13-45-31-.264\", "
-                "\"blocks\": 1, \"first_sector\": 8000386, \"closed\": false, \"runs\": [[8000386, 1]]}, "
-                "{\"number\": 3, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-32\", \"end\": \"\", \"size_mb\": 0, "
-                "\"name\": "
+                "\"blocks\": 1, \"first_sector\": 8000386, \"closed\": false, \"runs\": [[8000386, 1]], "
+                "\"first_block_sha256\": \"14da59bf4da5e24f9d87f4538ae40312b681126c2bbe7f41bdb8bf97b44d2199\"}, "
+                "{\"number\": 3, \"channel\": \"01\", \"start\": \"2012-05-20 13-45-32\", \"end\": \"\", \"size_mb\": 0, \"name\": "
                 "\"ch00000000000001-12-05-20-13-45-32-.264\", \"blocks\": 3, \"first_sector\": 8000514, \"closed\": "
-                "false, \"runs\": [[8000514, 3]]}]}\n");
+                "false, \"runs\": [[8000514, 3]], \"first_block_sha256\": "
+                "\"b98e81ea3182ad073096d735e22cc1cbf55a2a1a76ec0d779382e0c93724b2a7\"}]}\n");
   EXPECT_TRUE(contains(r.err, "扫描完成!"));
 }
 
@@ -163,7 +144,7 @@ TEST(CliUsage, EveryUsageErrorSaysWhatWasWrongBeforeTheUsage) {
       {{"recover", img, "--out", "x", "--clip", "abc"}, "--clip needs a positive number: abc"},
       {{"recover", img, "--out", "x", "--clip=0"}, "--clip needs a positive number: 0"},
       {{"recover", img, "--out", "x", "--clip", "-3"}, "--clip needs a positive number: -3"},
-      {{"help", "frob"}, "help takes scan, recover or preview: frob"},
+      {{"help", "frob"}, "help takes scan, recover, preview or verify: frob"},
   };
   for (const auto& c : cases) {
     const auto r = call(c.args);

@@ -12,7 +12,7 @@ constexpr uint32_t kHScrollStyle = 0x00100000u;
 ControlFacts facts(std::string name, uint32_t traits, int tag = 0, uint32_t style = 0) {
   ControlFacts f;
   f.class_name = std::move(name);
-  f.traits = traits | (traits & kGraphic ? 0 : kWindowed);
+  f.traits = (traits & kGraphic) != 0 ? traits : traits | uint32_t{kWindowed};
   f.tag = tag;
   f.style = style;
   return f;
@@ -76,7 +76,9 @@ TEST(Dispatch, ClassTableWithEveryKindSwitchedOn) {
   for (const Row& row : rows) {
     const Decision d = decide_companion(row.control, data);
     EXPECT_EQ(companion_name(d.companion), std::string(companion_name(row.companion))) << row.what;
-    if (row.companion != Companion::none) EXPECT_EQ(d.attach, row.attach) << row.what;
+    if (row.companion != Companion::none) {
+      EXPECT_EQ(d.attach, row.attach) << row.what;
+    }
   }
 }
 
