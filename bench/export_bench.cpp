@@ -148,10 +148,10 @@ int run(const Options& options) {
 
   // One long recording of channel 1, then two short ones of channel 2, the
   // second without parameter sets (its preview borrows them).
-  ig::ImageSpec spec;
-  spec.first_sector = 0;
-  spec.video_per_block = ig::kMaxVideoPerBlock;
-  spec.run = 1;
+  ig::ImageSpec plan;
+  plan.first_sector = 0;
+  plan.video_per_block = ig::kMaxVideoPerBlock;
+  plan.run = 1;
   ig::Recording long_one;
   long_one.channel = 1;
   long_one.time = {26, 5, 20, 8, 15, 7};
@@ -163,12 +163,12 @@ int run(const Options& options) {
   cut.time[4] = 16;
   cut.parameter_sets = false;
   cut.first_picture = 5;
-  spec.recordings = {long_one, short_one, cut};
-  spec.sectors = int64_t{options.blocks + 16} * 128;
+  plan.recordings = {long_one, short_one, cut};
+  plan.sectors = int64_t{options.blocks + 16} * 128;
   std::vector<ig::PlacedRecording> placed;
   {
-    ig::ImageFile file(text_of(image), spec.sectors);
-    placed = ig::write_recordings(spec, file);
+    ig::ImageFile file(text_of(image), plan.sectors);
+    placed = ig::write_recordings(plan, file);
     file.close();
   }
   auto opened = clip::sources::open_block_source(text_of(image));

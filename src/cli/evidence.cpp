@@ -87,13 +87,13 @@ const char* const kEvidenceHelp =
 OptionMatch parse_evidence_option(const std::string& command, const std::string& name, bool has_inline_value,
                                   const std::function<std::optional<std::string>()>& value,
                                   EvidenceOptions& options, std::string& error) {
-  struct Spec {
+  struct OptionRule {
     const char* name;
     std::string EvidenceOptions::*field;
     const char* commands;  // where the option belongs, space-separated
     const char* what;      // what its value names
   };
-  static const Spec specs[] = {
+  static const OptionRule rules[] = {
       {"--mapfile", &EvidenceOptions::mapfile, "scan recover verify", "a mapfile"},
       {"--write-mapfile", &EvidenceOptions::write_mapfile, "scan recover", "a file to create"},
       {"--from-report", &EvidenceOptions::from_report, "recover", "a report file"},
@@ -114,18 +114,18 @@ OptionMatch parse_evidence_option(const std::string& command, const std::string&
     options.no_mapfile = true;
     return OptionMatch::taken;
   }
-  for (const Spec& spec : specs) {
-    if (name != spec.name) continue;
-    if (!belongs(spec.commands)) {
-      error = name + " belongs to " + spec.commands + ", not " + command;
+  for (const OptionRule& rule : rules) {
+    if (name != rule.name) continue;
+    if (!belongs(rule.commands)) {
+      error = name + " belongs to " + rule.commands + ", not " + command;
       return OptionMatch::error;
     }
     const auto v = value();
     if (!v || v->empty()) {
-      error = name + " needs " + spec.what;
+      error = name + " needs " + rule.what;
       return OptionMatch::error;
     }
-    std::string& field = options.*spec.field;
+    std::string& field = options.*rule.field;
     if (!field.empty()) {
       error = name + " given twice";
       return OptionMatch::error;

@@ -26,9 +26,9 @@ const Disk& sample_disk() {
 // mid-stream and stripped of its parameter sets.
 const Disk& cut_disk() {
   static const Disk disk = [] {
-    auto spec = ig::sample_spec();
-    ig::drop_parameter_sets(spec);
-    return make_disk(spec);
+    auto plan = ig::sample_spec();
+    ig::drop_parameter_sets(plan);
+    return make_disk(plan);
   }();
   return disk;
 }
@@ -128,8 +128,8 @@ TEST(Mp4Export, StopAndVanishedSourceLeaveNoFile) {
   EXPECT_TRUE(dir.names().empty());
 
   // A source that stops answering in the clip's middle.
-  auto spec = ig::sample_spec();
-  Disk gone = make_disk(spec);
+  auto plan = ig::sample_spec();
+  Disk gone = make_disk(plan);
   const auto& long_row = *std::max_element(gone.rows.begin(), gone.rows.end(),
                                            [](const auto& a, const auto& b) { return a.blocks < b.blocks; });
   gone.source->gone_from(long_row.runs.back().first_sector);
@@ -282,9 +282,9 @@ std::vector<uint8_t> decoy_parameter_sets() {
 }
 
 TEST(StreamRepair, ParameterSetsThatDoNotDecodeThePictureArePassedOver) {
-  auto spec = ig::sample_spec();
-  ig::drop_parameter_sets(spec);
-  Disk disk = make_disk(spec);
+  auto plan = ig::sample_spec();
+  ig::drop_parameter_sets(plan);
+  Disk disk = make_disk(plan);
   // The second recording of channel 1, and the block just before it turned
   // into a channel-1 block with parameter sets that don't fit.
   const ig::PlacedRecording* cut = nullptr;
@@ -314,14 +314,14 @@ TEST(StreamRepair, ParameterSetsThatDoNotDecodeThePictureArePassedOver) {
 }
 
 TEST(StreamRepair, NothingToBorrowFailsInWordsAndWritesNothing) {
-  auto spec = ig::sample_spec();
-  for (auto& r : spec.recordings) {
+  auto plan = ig::sample_spec();
+  for (auto& r : plan.recordings) {
     if (r.channel == 2) {
       r.parameter_sets = false;
       r.first_picture = 5;
     }
   }
-  Disk disk = make_disk(spec);
+  Disk disk = make_disk(plan);
   TempDir dir;
   for (const auto& p : disk.placed) {
     if (p.recording.channel != 2) continue;

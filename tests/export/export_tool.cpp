@@ -43,11 +43,11 @@ std::string file_name(const std::string& path) {
 
 // Exports every clip of one disk into `folder`; the number of failures.
 int export_disk(const char* disk, bool cut, const std::string& folder) {
-  auto spec = ig::sample_spec();
-  if (cut) ig::drop_parameter_sets(spec);
-  clip::sources::MemorySource source(spec.sectors);
+  auto plan = ig::sample_spec();
+  if (cut) ig::drop_parameter_sets(plan);
+  clip::sources::MemorySource source(plan.sectors);
   Sink sink(source);
-  ig::write_recordings(spec, sink);
+  ig::write_recordings(plan, sink);
   std::vector<clip::scanner::ClipRow> rows;
   clip::scanner::ScanCallbacks callbacks;
   callbacks.row = [&](const clip::scanner::ClipRow& row) { rows.push_back(row); };

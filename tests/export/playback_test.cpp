@@ -84,9 +84,9 @@ void expect_plays(const Mp4Result& result, const std::string& start) {
 
 TEST(Playback, EveryExportedSampleClipPlaysWithItsFramesAndDuration) {
   for (const bool cut : {false, true}) {
-    auto spec = ig::sample_spec();
-    if (cut) ig::drop_parameter_sets(spec);
-    const Disk disk = make_disk(spec);
+    auto plan = ig::sample_spec();
+    if (cut) ig::drop_parameter_sets(plan);
+    const Disk disk = make_disk(plan);
     TempDir dir;
     for (const auto& p : disk.placed) {
       const auto& row = disk.row_of(p);
@@ -101,9 +101,9 @@ TEST(Playback, EveryExportedSampleClipPlaysWithItsFramesAndDuration) {
 }
 
 TEST(Playback, RepairedMp4DecodesFromItsFirstFrameButItsH264AloneDoesNot) {
-  auto spec = ig::sample_spec();
-  ig::drop_parameter_sets(spec);
-  const Disk disk = make_disk(spec);
+  auto plan = ig::sample_spec();
+  ig::drop_parameter_sets(plan);
+  const Disk disk = make_disk(plan);
   const ig::PlacedRecording* cut = nullptr;
   for (const auto& p : disk.placed) {
     if (!p.recording.parameter_sets) cut = &p;
@@ -137,9 +137,9 @@ TEST(Playback, ClipsCutByTheEndOfTheSourcePlayWithoutTheirCutPicture) {
   // sectors are left of the block, the video fills its first twelve).
   for (const int64_t cut : {2, 120}) {
     SCOPED_TRACE(cut);
-    auto spec = ig::sample_spec();
-    spec.sectors -= cut;
-    const Disk disk = make_disk(spec);
+    auto plan = ig::sample_spec();
+    plan.sectors -= cut;
+    const Disk disk = make_disk(plan);
     const auto& last = *std::max_element(disk.rows.begin(), disk.rows.end(), [](const auto& a, const auto& b) {
       return a.runs.back().first_sector < b.runs.back().first_sector;
     });

@@ -100,11 +100,11 @@ struct MemorySink : imagegen::BlockSink {
   sources::MemorySource& source;
 };
 
-inline Disk make_disk(const imagegen::ImageSpec& spec) {
+inline Disk make_disk(const imagegen::ImageSpec& plan) {
   Disk disk;
-  disk.source = std::make_unique<sources::MemorySource>(spec.sectors);
+  disk.source = std::make_unique<sources::MemorySource>(plan.sectors);
   MemorySink sink(*disk.source);
-  disk.placed = imagegen::write_recordings(spec, sink);
+  disk.placed = imagegen::write_recordings(plan, sink);
   scanner::ScanCallbacks callbacks;
   callbacks.row = [&](const scanner::ClipRow& row) { disk.rows.push_back(row); };
   scanner::scan(*disk.source, {}, callbacks);

@@ -77,22 +77,22 @@ class FailingMount {
 TEST(CopyingToolRun, MapfileHolesAreTheFailedSectorsAndScanReportsThem) {
   if (std::system("command -v ddrescue >/dev/null 2>&1") != 0) GTEST_SKIP() << "ddrescue (gddrescue) is not installed";
   test::TempDir dir;
-  imagegen::ImageSpec spec;
-  spec.sectors = 16 * 1024;  // 8 MiB
+  imagegen::ImageSpec plan;
+  plan.sectors = 16 * 1024;  // 8 MiB
   for (uint8_t c = 1; c <= 2; ++c) {
     for (int k = 0; k < 2; ++k) {
       imagegen::Recording r;
       r.channel = c;
       r.time = {22, 6, 7, 8, static_cast<uint8_t>(10 * c + k), 0};
       r.blocks = 12;
-      spec.recordings.push_back(r);
+      plan.recordings.push_back(r);
     }
   }
   const std::string image = (dir.path / "disk.img").string();
   std::vector<imagegen::PlacedRecording> placed;
   {
-    imagegen::ImageFile file(image, spec.sectors);
-    placed = imagegen::write_recordings(spec, file);
+    imagegen::ImageFile file(image, plan.sectors);
+    placed = imagegen::write_recordings(plan, file);
     file.close();
   }
   // Seven sectors inside the third block of the first recording.
@@ -108,25 +108,25 @@ TEST(CopyingToolRun, MapfileHolesAreTheFailedSectorsAndScanReportsThem) {
 
   const auto map = load_mapfile(map_path);
   ASSERT_TRUE(map) << map.error();
-  EXPECT_EQ(unrecovered_sectors(map.value(), spec.sectors), (std::vector<SectorRange>{{bad_first, bad_count}}));
+  EXPECT_EQ(unrecovered_sectors(map.value(), plan.sectors), (std::vector<SectorRange>{{bad_first, bad_count}}));
 
   auto opened = sources::open_block_source(copy);
   ASSERT_TRUE(opened.source) << opened.error;
-  auto source = with_unreadable(std::move(opened.source), unrecovered_sectors(map.value(), spec.sectors));
+  auto source = with_unreadable(std::move(opened.source), unrecovered_sectors(map.value(), plan.sectors));
   std::vector<scanner::ClipRow> rows;
   scanner::ScanCallbacks cb;
   cb.row = [&](const scanner::ClipRow& r) { rows.push_back(r); };
   const auto result = scanner::scan(*source, {}, cb);
   EXPECT_EQ(result.end, scanner::ScanEnd::complete);
   EXPECT_EQ(result.unreadable, (std::vector<SectorRange>{{bad_first, bad_count}}));
-  EXPECT_EQ(rows.size(), spec.recordings.size());
+  EXPECT_EQ(rows.size(), plan.recordings.size());
 
   // And the scan's own mapfile names the same sectors bad.
   ScanCoverage coverage;
-  coverage.pass(0, spec.sectors);
-  const auto written = parse_mapfile(write_mapfile(spec.sectors, coverage.read(true), result.unreadable, "test"));
+  coverage.pass(0, plan.sectors);
+  const auto written = parse_mapfile(write_mapfile(plan.sectors, coverage.read(true), result.unreadable, "test"));
   ASSERT_TRUE(written) << written.error();
-  EXPECT_EQ(unrecovered_sectors(written.value(), spec.sectors), (std::vector<SectorRange>{{bad_first, bad_count}}));
+  EXPECT_EQ(unrecovered_sectors(written.value(), plan.sectors), (std::vector<SectorRange>{{bad_first, bad_count}}));
 }
 
 }  // namespace

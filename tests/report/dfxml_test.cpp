@@ -84,21 +84,21 @@ TEST(Dfxml, DocumentMatchesTheCheckedGoldenFile) {
 TEST(Dfxml, ByteRunsCutFromTheImageHashToTheDigestsAndXmllintAccepts) {
   if (std::system("command -v xmllint >/dev/null 2>&1") != 0) GTEST_SKIP() << "xmllint (libxml2-utils) is missing";
   test::TempDir dir;
-  imagegen::ImageSpec spec;
-  spec.sectors = 4000;  // the last clip is cut by the end of the image
+  imagegen::ImageSpec plan;
+  plan.sectors = 4000;  // the last clip is cut by the end of the image
   for (int k = 0; k < 3; ++k) {
     for (uint8_t c = 1; c <= 2; ++c) {
       imagegen::Recording r;
       r.channel = c;
       r.time = {24, 2, 3, 4, c, static_cast<uint8_t>(k)};
       r.blocks = 5;
-      spec.recordings.push_back(r);
+      plan.recordings.push_back(r);
     }
   }
   const std::string image = (dir.path / "a&b <img>.img").string();
   {
-    imagegen::ImageFile file(image, spec.sectors);
-    imagegen::write_recordings(spec, file);
+    imagegen::ImageFile file(image, plan.sectors);
+    imagegen::write_recordings(plan, file);
     file.close();
   }
   auto opened = sources::open_block_source(image);
@@ -107,7 +107,7 @@ TEST(Dfxml, ByteRunsCutFromTheImageHashToTheDigestsAndXmllintAccepts) {
   scanner::ScanCallbacks cb;
   cb.row = [&](const ClipRow& r) { rows.push_back(r); };
   scanner::scan(*opened.source, {}, cb);
-  ASSERT_EQ(rows.size(), spec.recordings.size());
+  ASSERT_EQ(rows.size(), plan.recordings.size());
 
   DfxmlSource source{image, opened.source->sector_count(), std::nullopt, {}};
   std::vector<DfxmlClip> clips;

@@ -33,19 +33,19 @@ struct Scanned {
   std::vector<ClipRow> rows;
 
   explicit Scanned(int channels = 3) : source(std::make_unique<MemorySource>(8192)) {
-    imagegen::ImageSpec spec;
-    spec.sectors = source->sector_count();
+    imagegen::ImageSpec plan;
+    plan.sectors = source->sector_count();
     for (int k = 0; k < 2; ++k) {
       for (int c = 1; c <= channels; ++c) {
         imagegen::Recording r;
         r.channel = static_cast<uint8_t>(c);
         r.time = {23, 1, 2, 3, static_cast<uint8_t>(c), static_cast<uint8_t>(k)};
         r.blocks = 4 + c;
-        spec.recordings.push_back(r);
+        plan.recordings.push_back(r);
       }
     }
     MemorySink sink(*source);
-    imagegen::write_recordings(spec, sink);
+    imagegen::write_recordings(plan, sink);
     scanner::ScanCallbacks cb;
     cb.row = [&](const ClipRow& r) { rows.push_back(r); };
     result = scanner::scan(*source, {}, cb);

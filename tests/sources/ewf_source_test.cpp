@@ -214,21 +214,21 @@ TEST_F(EwfSourceTest, IncompleteOrBrokenSetsAreRefusedWithAReason) {
 // A recorder image and its evidence file give the same clips, in one
 // segment and in several, lower-case extension too.
 TEST_F(EwfSourceTest, ScanOfEvidenceFileFindsTheImagesClips) {
-  imagegen::ImageSpec spec;
-  spec.sectors = 24 * 1024;  // 12 MiB: below the search start, so the walk starts at sector 0
+  imagegen::ImageSpec plan;
+  plan.sectors = 24 * 1024;  // 12 MiB: below the search start, so the walk starts at sector 0
   for (uint8_t c = 1; c <= 3; ++c) {
     for (int k = 0; k < 2; ++k) {
       imagegen::Recording r;
       r.channel = c;
       r.time = {21, 3, 4, 10, static_cast<uint8_t>(c * 5 + k), 0};
       r.blocks = 9 + c;
-      spec.recordings.push_back(r);
+      plan.recordings.push_back(r);
     }
   }
   const fs::path image = dir.path / "recorder.img";
   {
-    imagegen::ImageFile file(image.string(), spec.sectors);
-    imagegen::write_recordings(spec, file);
+    imagegen::ImageFile file(image.string(), plan.sectors);
+    imagegen::write_recordings(plan, file);
     file.close();
   }
   acquire(image, dir.path / "one", 64 << 20);
@@ -248,7 +248,7 @@ TEST_F(EwfSourceTest, ScanOfEvidenceFileFindsTheImagesClips) {
     return rows;
   };
   const auto raw = clips(image.string());
-  ASSERT_EQ(raw.size(), spec.recordings.size());
+  ASSERT_EQ(raw.size(), plan.recordings.size());
   for (const char* name : {"one.E01", "many.e01"}) {
     const auto ewf = clips((dir.path / name).string());
     ASSERT_EQ(ewf.size(), raw.size()) << name;
