@@ -749,6 +749,7 @@ int run(const std::vector<std::string>& args, const Environment& env) {
       std::lock_guard lock(work->mutex);
       work->failure = std::string("内部错误：") + e.what();
     }
+    recover::Sha256::release_thread();
     std::lock_guard lock(work->mutex);
     work->done = true;
     work->changed.notify_all();

@@ -1,6 +1,7 @@
 // Output files, the disks beneath a path and SHA-256 (libcrypto) on POSIX
 // systems.
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -48,6 +49,7 @@ Sha256::Sha256() : state_(std::make_unique<State>()) {
 }
 Sha256::~Sha256() { EVP_MD_CTX_free(state_->ctx); }
 bool Sha256::ok() const { return state_->ok; }
+void Sha256::release_thread() { OPENSSL_thread_stop(); }
 bool Sha256::update(const uint8_t* data, std::size_t size) {
   if (state_->ok && size > 0) state_->ok = EVP_DigestUpdate(state_->ctx, data, size) == 1;
   return state_->ok;

@@ -82,6 +82,7 @@ Sha256::~Sha256() {
   if (state_->alg) BCryptCloseAlgorithmProvider(state_->alg, 0);
 }
 bool Sha256::ok() const { return state_->ok; }
+void Sha256::release_thread() {}  // the system's provider keeps nothing per thread
 bool Sha256::update(const uint8_t* data, std::size_t size) {
   while (size > 0 && state_->ok) {
     const ULONG piece = static_cast<ULONG>(std::min<std::size_t>(size, 1u << 30));

@@ -32,6 +32,10 @@ class Sha256 {
   bool update(const uint8_t* data, std::size_t size);
   std::string hex();  // lower-case; ends the hash; empty when the library failed
   bool ok() const;
+  // Frees what the library keeps for the calling thread. A thread that can be
+  // left running when the process ends calls it before it lets go of its work,
+  // so nothing of it is still held when the process's end is checked.
+  static void release_thread();
 
  private:
   struct State;
