@@ -659,7 +659,7 @@ int run(const std::vector<std::string>& args, const Environment& env) {
   }
   const Options& o = *parsed.options;
   const std::string path = o.source.empty() ? std::string() : device_path(o.source);
-  if (o.command == "verify") return run_verify(o.source, path, o.evidence, o.json, env);
+  if (o.command == "verify") return run_verify(o.source, path, o.evidence, o.json, o.progress, env);
 
   if (o.command == "recover" || o.command == "preview") {
     std::unique_ptr<recover::VolumeMap> system_volumes;
@@ -728,11 +728,19 @@ int run(const std::vector<std::string>& args, const Environment& env) {
         {
           std::lock_guard lock(work->mutex);
           rows = work->rows;
+          if (work->show_progress) work->progress.start_job();
         }
         work->evidence.after_scan(
             *work->source, rows, work->scan, work->options.json, work->options.command == "recover",
             [&] { return work->stop.load(); },
-            [&](const std::string& line) { work->log(line); });
+            [&](const std::string& line) { work->log(line); },
+            [&](uint64_t done, uint64_t total, std::size_t clip, std::size_t clips) {
+              if (!work->show_progress) return;
+              std::lock_guard lock(work->mutex);
+              if (!work->abandoned) work->progress.clip_work("计算 SHA-256", done, total, clip, clips);
+            });
+        std::lock_guard lock(work->mutex);
+        if (!work->abandoned) work->progress.finish();
       }
       const std::string& command = work->options.command;
       if (work->scan.end == ScanEnd::complete) {

@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "cli/json.h"
+#include "cli/progress.h"
 #include "report/dfxml.h"
 #include "report/dfxml_read.h"
 #include "report/files.h"
@@ -47,9 +48,9 @@ std::string hashes_text(const sources::ImageHashes& h) {
 }  // namespace
 
 const char* const kEvidenceUsage =
-    "       clipsalvage verify SOURCE --report FILE [--files DIR] [--json]\n"
-    "       clipsalvage verify SOURCE --dfxml FILE [--json]\n"
-    "       clipsalvage verify --files DIR --report FILE [--json]\n";
+    "       clipsalvage verify SOURCE --report FILE [--files DIR] [--json] [--progress]\n"
+    "       clipsalvage verify SOURCE --dfxml FILE [--json] [--progress]\n"
+    "       clipsalvage verify --files DIR --report FILE [--json] [--progress]\n";
 
 const char* const kEvidenceHelp =
     "Evidence files:\n"
@@ -236,7 +237,7 @@ std::string EvidenceRun::load_report(sources::BlockSource& source, const std::fu
 void EvidenceRun::after_scan(sources::BlockSource& source, const std::vector<ClipRow>& rows,
                              const scanner::ScanResult& scan, bool json, bool recovery_follows,
                              const std::function<bool()>& stop,
-                             const std::function<void(const std::string&)>& log) {
+                             const std::function<void(const std::string&)>& log, const ClipProgress& progress) {
   bool need_fingerprint;
   {
     std::lock_guard lock(mutex_);
@@ -252,10 +253,17 @@ void EvidenceRun::after_scan(sources::BlockSource& source, const std::vector<Cli
   if (options_.dfxml.empty() || recovery_follows || rows.empty()) return;
   if (stop && stop()) return;
   log("正在读取 " + std::to_string(rows.size()) + " 个片段并计算 SHA-256，用于 DFXML 报告……");
+  uint64_t total = 0, before = 0;
+  for (const auto& row : rows) total += recover::expected_bytes(row, source.sector_count());
   report::HashOptions hash_options;
   hash_options.stop = stop;
-  for (const auto& row : rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto& row = rows[i];
+    if (progress) {
+      hash_options.progress = [&, i](uint64_t bytes) { progress(std::min(before + bytes, total), total, i, rows.size()); };
+    }
     auto digest = report::hash_clip(source, row.runs, hash_options);
+    before += digest.bytes;
     if (digest.end != report::ClipDigest::End::complete) break;
     std::lock_guard lock(mutex_);
     digests_.push_back(std::move(digest));
@@ -332,7 +340,7 @@ std::string EvidenceRun::write_outputs(const std::string& path, int64_t sectors,
 }
 
 int run_verify(const std::string& source, const std::string& path, const EvidenceOptions& options, bool json,
-               const Environment& env) {
+               bool progress, const Environment& env) {
   const bool by_dfxml = !options.dfxml.empty();
   report::ScanReport doc;
   report::DfxmlReport dfxml;
@@ -351,10 +359,18 @@ int run_verify(const std::string& source, const std::string& path, const Evidenc
     }
     doc = std::move(loaded.value());
   }
+  ProgressLine line(env.err, env.err_is_terminal);
   report::VerifyOptions verify_options;
   verify_options.stop = env.stop;
-  auto log = [&](const std::string& line) {
-    std::fprintf(env.err, "%s\n", line.c_str());
+  if (progress || env.err_is_terminal) {
+    verify_options.progress = [&](uint64_t done, uint64_t total, std::size_t item, std::size_t items) {
+      line.clip_work("核对", done, total, item, items);
+    };
+  }
+  auto log = [&](const std::string& text) {
+    line.finish();
+    line.start_job();
+    std::fprintf(env.err, "%s\n", text.c_str());
     std::fflush(env.err);
   };
 
@@ -387,6 +403,7 @@ int run_verify(const std::string& source, const std::string& path, const Evidenc
     parts.push_back({"files", report::verify_files(options.files, doc, verify_options)});
   }
 
+  line.finish();
   bool ok = true, stopped = false;
   for (const auto& p : parts) {
     ok = ok && p.result.ok();

@@ -85,9 +85,12 @@ class EvidenceRun {
   // On the work thread once the scan (or the report's loading) is done: the
   // fingerprint that makes the JSON report loadable, and with --dfxml and
   // no recovery to follow the digest of every clip's bytes.
+  // `progress` (when set) hears the digests' reading: bytes done, bytes in
+  // all, the clip (0-based) and the number of clips.
+  using ClipProgress = std::function<void(uint64_t done, uint64_t total, std::size_t clip, std::size_t clips)>;
   void after_scan(sources::BlockSource& source, const std::vector<scanner::ClipRow>& rows,
                   const scanner::ScanResult& scan, bool json, bool recovery_follows, const std::function<bool()>& stop,
-                  const std::function<void(const std::string&)>& log);
+                  const std::function<void(const std::string&)>& log, const ClipProgress& progress = {});
 
   // Members added to the JSON report: after "signature_sector", and after the
   // fields of clip number `index` (0-based, in the report's order).
@@ -115,8 +118,9 @@ class EvidenceRun {
 
 // clipsalvage verify: the source against a report's digests, recovered files
 // against a report. `source` as given and `path` as opened are empty when
-// only --files is checked.
+// only --files is checked. With `progress` (or on a terminal) the reading
+// shows a progress line.
 int run_verify(const std::string& source, const std::string& path, const EvidenceOptions& options, bool json,
-               const Environment& env);
+               bool progress, const Environment& env);
 
 }  // namespace clip::cli

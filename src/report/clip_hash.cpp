@@ -36,6 +36,7 @@ class BlockHasher {
     }
     hash_.update(buffer_.data(), have);
     digest.bytes += have;
+    if (options_.progress) options_.progress(digest.bytes);
     return true;
   }
 

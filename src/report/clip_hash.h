@@ -18,6 +18,8 @@ struct HashOptions {
   int64_t max_blocks = -1;     // hash only the clip's first blocks; -1 all
   int sector_tries = 3;        // reads of a failing sector before it counts as zeros
   std::function<bool()> stop;  // asked before every read
+  // After each block: the clip's bytes hashed so far.
+  std::function<void(uint64_t bytes)> progress;
 };
 
 struct ClipDigest {

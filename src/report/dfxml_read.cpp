@@ -290,6 +290,12 @@ VerifyResult verify_dfxml(sources::BlockSource& source, const DfxmlReport& repor
   }
   std::vector<uint8_t> buffer;
   constexpr int64_t kPieceSectors = 2048;
+  // The bytes read from the source: the runs that are not zeros.
+  uint64_t total = 0, done = 0;
+  for (const auto& o : report.objects) {
+    if (o.sha256.empty()) continue;
+    for (const auto& run : o.runs) total += run.zeros || run.len < 0 ? 0 : static_cast<uint64_t>(run.len);
+  }
   for (std::size_t i = 0; i < report.objects.size(); ++i) {
     const DfxmlObject& o = report.objects[i];
     if (o.sha256.empty()) continue;
@@ -331,6 +337,8 @@ VerifyResult verify_dfxml(sources::BlockSource& source, const DfxmlReport& repor
         const int64_t take = std::min(end * kSectorBytes, run.img_offset + run.len) - at;
         hash.update(buffer.data() + skip, static_cast<std::size_t>(take));
         at += take;
+        done += static_cast<uint64_t>(take);
+        if (options.progress) options.progress(std::min(done, total), total, i, report.objects.size());
       }
     }
     ++result.checked;
@@ -346,7 +354,6 @@ VerifyResult verify_dfxml(sources::BlockSource& source, const DfxmlReport& repor
     } else if (got != o.sha256) {
       result.mismatches.push_back(label + "：字节段的 SHA-256 为 " + got + "，报告为 " + o.sha256);
     }
-    if (options.progress) options.progress(i + 1, report.objects.size());
   }
   if (result.checked == 0 && result.mismatches.empty()) result.error = "DFXML 报告中没有带 SHA-256 的文件对象";
   return result;

@@ -1,6 +1,8 @@
 #include "report/verify.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -29,6 +31,28 @@ const recover::RecoveredFile* file_of(const ScanReport& report, int64_t number) 
   return nullptr;
 }
 
+// The progress of a check over `items` items of `total` bytes; the end is
+// heard once, also when the bytes read did not add up to the plan.
+class Tally {
+ public:
+  Tally(const VerifyOptions& options, uint64_t total, std::size_t items)
+      : options_(options), total_(total), items_(items) {}
+  void at(uint64_t done, std::size_t item) {
+    if (!options_.progress) return;
+    last_ = std::min(done, total_);
+    options_.progress(last_, total_, item, items_);
+  }
+  void end() {
+    if (options_.progress && items_ > 0 && last_ != total_) options_.progress(total_, total_, items_ - 1, items_);
+  }
+
+ private:
+  const VerifyOptions& options_;
+  const uint64_t total_;
+  const std::size_t items_;
+  uint64_t last_ = UINT64_MAX;
+};
+
 }  // namespace
 
 VerifyResult verify_source(sources::BlockSource& source, const ScanReport& report, const VerifyOptions& options) {
@@ -53,6 +77,14 @@ VerifyResult verify_source(sources::BlockSource& source, const ScanReport& repor
       result.mismatches.push_back("签名扇区 " + std::to_string(*report.signature_sector) + " 的 SHA-256 不同");
     }
   }
+  // What will be read: a recovered clip whole, otherwise its first block.
+  const auto planned = [&](const scanner::ClipRow& row) -> uint64_t {
+    if (const auto* file = file_of(report, row.number)) return file->bytes;
+    return fp ? static_cast<uint64_t>(sources::kBlockBytes) : 0;
+  };
+  uint64_t total = 0, before = 0;
+  for (const auto& row : report.clips) total += planned(row);
+  Tally tally(options, total, report.clips.size());
   HashOptions hash_options;
   hash_options.stop = options.stop;
   for (std::size_t i = 0; i < report.clips.size(); ++i) {
@@ -60,6 +92,7 @@ VerifyResult verify_source(sources::BlockSource& source, const ScanReport& repor
     const recover::RecoveredFile* file = file_of(report, row.number);
     if (!file && !fp) continue;
     hash_options.max_blocks = file ? -1 : 1;
+    if (options.progress) hash_options.progress = [&, i](uint64_t bytes) { tally.at(before + bytes, i); };
     const auto digest = hash_clip(source, row.runs, hash_options);
     if (digest.end == ClipDigest::End::stopped) {
       result.stopped = true;
@@ -80,8 +113,9 @@ VerifyResult verify_source(sources::BlockSource& source, const ScanReport& repor
       result.mismatches.push_back(clip_label(row) + "的首块（扇区 " + std::to_string(row.first_sector) +
                                   "）SHA-256 不同");
     }
-    if (options.progress) options.progress(i + 1, report.clips.size());
+    before += planned(row);
   }
+  tally.end();
   return result;
 }
 
@@ -91,6 +125,9 @@ VerifyResult verify_files(const std::string& folder, const ScanReport& report, c
     result.error = "扫描报告中没有恢复的文件，无法核对文件";
     return result;
   }
+  uint64_t total = 0, before = 0;
+  for (const auto& file : report.files) total += file.bytes;
+  Tally tally(options, total, report.files.size());
   for (std::size_t i = 0; i < report.files.size(); ++i) {
     const auto& file = report.files[i];
     const std::string name = base_name(file.path);
@@ -99,7 +136,10 @@ VerifyResult verify_files(const std::string& folder, const ScanReport& report, c
       result.mismatches.push_back(name + "：报告中没有它的 SHA-256");
       continue;
     }
-    const FileDigest got = hash_file(path, options.stop);
+    std::function<void(uint64_t)> on_bytes;
+    if (options.progress) on_bytes = [&, i](uint64_t bytes) { tally.at(before + std::min(bytes, file.bytes), i); };
+    const FileDigest got = hash_file(path, options.stop, on_bytes);
+    before += file.bytes;
     if (options.stop && options.stop()) {
       result.stopped = true;
       return result;
@@ -111,12 +151,13 @@ VerifyResult verify_files(const std::string& folder, const ScanReport& report, c
       result.mismatches.push_back(name + "：SHA-256 " + got.sha256 + "，" + std::to_string(got.bytes) +
                                   " 字节；报告为 " + file.sha256 + "，" + std::to_string(file.bytes) + " 字节");
     }
-    if (options.progress) options.progress(i + 1, report.files.size());
   }
+  tally.end();
   return result;
 }
 
-FileDigest hash_file(const std::string& path, const std::function<bool()>& stop) {
+FileDigest hash_file(const std::string& path, const std::function<bool()>& stop,
+                     const std::function<void(uint64_t)>& progress) {
   FileDigest digest;
   std::ifstream in(native_path(path), std::ios::binary);
   if (!in) {
@@ -133,6 +174,7 @@ FileDigest hash_file(const std::string& path, const std::function<bool()>& stop)
     const auto n = static_cast<std::size_t>(in.gcount());
     hash.update(reinterpret_cast<const uint8_t*>(buf.data()), n);
     digest.bytes += n;
+    if (progress && n > 0) progress(digest.bytes);
   }
   if (in.bad()) {
     digest.error = "读取出错";

@@ -14,8 +14,9 @@ namespace clip::report {
 
 struct VerifyOptions {
   std::function<bool()> stop;
-  // After each clip: clips done, clips in all.
-  std::function<void(std::size_t done, std::size_t total)> progress;
+  // As the bytes are read: bytes done and to do in all, the item being read
+  // (0-based) and the number of items.
+  std::function<void(uint64_t done, uint64_t total, std::size_t item, std::size_t items)> progress;
 };
 
 struct VerifyResult {
@@ -42,6 +43,8 @@ struct FileDigest {
   uint64_t bytes = 0;
   std::string error;
 };
-FileDigest hash_file(const std::string& path, const std::function<bool()>& stop = {});
+// `progress` hears the bytes read so far.
+FileDigest hash_file(const std::string& path, const std::function<bool()>& stop = {},
+                     const std::function<void(uint64_t bytes)>& progress = {});
 
 }  // namespace clip::report

@@ -214,9 +214,18 @@ TEST_F(SavedScan, VerifyListsEveryMismatchOfTheSourceAndTheFiles) {
   ASSERT_EQ(rec.status, 0) << rec.err;
   write_file(ws_->str("recovered.json"), rec.out);
 
-  const auto good = call({"verify", ws_->image(), "--report", ws_->str("recovered.json"), "--files", ws_->str("files")});
+  const auto good = call({"verify", ws_->image(), "--report", ws_->str("recovered.json"), "--files", ws_->str("files"),
+                          "--progress"});
   EXPECT_EQ(good.status, 0) << good.out << good.err;
   EXPECT_TRUE(contains(good.out, "全部相符")) << good.out;
+  // The reading of the source's clips and then of the files each end at
+  // 100 %, the line ended before the next log line.
+  const std::string done = "核对 片段 9/9  100.0%";
+  const auto first = good.err.find(done);
+  ASSERT_NE(first, std::string::npos) << good.err;
+  EXPECT_LT(good.err.find("正在核对源介质"), first) << good.err;
+  EXPECT_NE(good.err.find("\n正在核对文件夹", first), std::string::npos) << good.err;
+  EXPECT_NE(good.err.find(done, good.err.find("正在核对文件夹")), std::string::npos) << good.err;
 
   // A changed clip in the source; one file changed and one gone.
   expect_changed_clip_named({"verify", ws_->image(), "--report", ws_->str("recovered.json")}, 6);
@@ -235,8 +244,10 @@ TEST_F(SavedScan, VerifyListsEveryMismatchOfTheSourceAndTheFiles) {
 }
 
 TEST_F(SavedScan, DfxmlOfScanAndRecoveryStateTheFilesDigests) {
-  const auto scan = call({"scan", ws_->image(), "--dfxml", ws_->str("scan.xml")});
+  const auto scan = call({"scan", ws_->image(), "--dfxml", ws_->str("scan.xml"), "--progress"});
   ASSERT_EQ(scan.status, 0) << scan.err;
+  // The clips are read once more for their digests, with progress.
+  EXPECT_TRUE(contains(scan.err, "计算 SHA-256 片段 9/9  100.0%")) << scan.err;
   const auto rec = call({"recover", ws_->image(), "--from-report", ws_->str("scan.json"), "--out", ws_->str("dfxml"),
                          "--dfxml", ws_->str("recover.xml"), "--json"});
   ASSERT_EQ(rec.status, 0) << rec.err;
