@@ -341,6 +341,7 @@ TEST_F(ScanWork, RecoveryLogSaysWhatHappenedToEachClip) {
   const clip::testing::TempFolder out_folder;
   const std::string out = out_folder.str();
   form_->choose_folder = [&] { return std::optional<std::string>(out); };
+  form_->choose_mp4 = [] { return std::optional<bool>(false); };
   using clip::recover::RecoverOutcome;
   using clip::recover::RecoverResult;
   std::vector<int64_t> asked;
@@ -439,8 +440,11 @@ TEST_F(ScanWork, RecoveryFromAnImageCutShortSaysSo) {
   ASSERT_TRUE(wait_idle());
   ASSERT_EQ(form_->ListView1->row_count(), 2);
   {
-    // Cut inside the second clip.
-    HANDLE file = CreateFileW(ui::widen(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Cut inside the second clip. The window may be reading the image for
+    // the rows' end times meanwhile, so the file is shared.
+    HANDLE file = CreateFileW(ui::widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
     LARGE_INTEGER end;
     end.QuadPart = (form_->row(1).first_sector + 3 * 128) * 512;
     SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
@@ -451,6 +455,7 @@ TEST_F(ScanWork, RecoveryFromAnImageCutShortSaysSo) {
   const clip::testing::TempFolder out_folder;
   const std::string out = out_folder.str();
   form_->choose_folder = [&] { return std::optional<std::string>(out); };
+  form_->choose_mp4 = [] { return std::optional<bool>(false); };
   SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
   ASSERT_TRUE(wait_idle());
   const std::vector<std::string> lines = form_->Memo1->lines();
