@@ -133,6 +133,8 @@ void TForm3::counted() {
   if (!duration) return;
   Label2->set_caption(frames_text(*duration));
   Label3->set_caption(duration_text(*duration));
+  // A label that got shorter leaves its old text where no label is now.
+  invalidate();
   if (OnDuration) OnDuration(row_, *duration);
 }
 
@@ -166,6 +168,7 @@ void TForm3::show_picture(const clip::video::Picture& picture) {
 void TForm3::show_position() {
   Label4->set_caption("第 " + std::to_string(index_ + 1) + " 帧（按 ← → 键逐帧查看，最多 " +
                       std::to_string(kMaxFrames) + " 帧）");
+  invalidate();
 }
 
 }  // namespace app
