@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/main_form.h"
+#include "app/main_window.h"
 #include "app/no_drives.h"
 #include "app/scan_image.h"
 #include "recover/temp_folder.h"
@@ -62,18 +63,10 @@ bool write_file(const std::string& path, const std::string& text) {
   return static_cast<bool>(out.flush());
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(std::filesystem::path(ui::widen(path)), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class SavedScan : public testing::Test {
+class SavedScan : public clip::test::MainWindowTest {
  protected:
   static void SetUpTestSuite() {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
+    init_controls();
     image_ = clip::test::write_varied_scan_image();
   }
   static void TearDownTestSuite() { DeleteFileW(ui::widen(image_).c_str()); }
@@ -82,44 +75,20 @@ class SavedScan : public testing::Test {
     ASSERT_FALSE(image_.empty());
     report_ = temp_name(L"rep");
     ASSERT_FALSE(report_.empty());
-    ui::Application::instance().set_notifier([this](HWND, const std::string& text, const std::string&, UINT) {
-      boxes_.push_back(text);
-      return IDOK;
-    });
     // Both file dialogs answer with the report's name and say which one asked.
     ui::OpenDialog::set_runner([this](ui::OpenDialog& dialog, HWND) -> std::optional<std::string> {
       dialogs_.push_back(dialog.save ? "save" : "open");
       filters_.push_back(dialog.filter);
       return report_;
     });
-    open_window();
+    MainWindowTest::SetUp();
   }
   void TearDown() override {
-    close_window();
+    MainWindowTest::TearDown();
     ui::OpenDialog::set_runner(nullptr);
-    ui::Application::instance().set_notifier(nullptr);
     DeleteFileW(ui::widen(report_).c_str());
   }
 
-  // A new main window, as when the program is started again.
-  void open_window() {
-    close_window();
-    root_ = std::make_unique<ui::Component>(nullptr, "root");
-    form_ = root_->make<app::TForm1>(std::make_unique<clip::test::FileProbe>());
-    ui::Application::instance().set_main_form(form_);
-    ASSERT_TRUE(form_->create());
-  }
-  void close_window() {
-    if (!root_) return;
-    root_.reset();
-    form_ = nullptr;
-    pump_until([] { return false; }, 20);
-    ui::Application::instance().set_main_form(nullptr);
-  }
-  void command(ui::MenuItem* item) { SendMessageW(form_->handle(), WM_COMMAND, item->id(), 0); }
-  bool wait_idle(DWORD milliseconds = 60000) {
-    return pump_until([this] { return !form_->busy(); }, milliseconds);
-  }
   void scan(const std::string& path) {
     form_->TreeView1->select(form_->load_image(path));
     command(form_->S1);
@@ -147,17 +116,11 @@ class SavedScan : public testing::Test {
                       .append(std::to_string(form_->ProgressBar1->max())));
     return out;
   }
-  bool logged(const std::string& part) {
-    const std::vector<std::string> lines = form_->Memo1->lines();
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.find(part) != std::string::npos; });
-  }
+  std::string read_report() { return clip::test::read_file(std::filesystem::path(ui::widen(report_))); }
 
   static std::string image_;
   std::string report_;
-  std::unique_ptr<ui::Component> root_;
-  app::TForm1* form_ = nullptr;
-  std::vector<std::string> boxes_, dialogs_, filters_;
+  std::vector<std::string> dialogs_, filters_;
 };
 std::string SavedScan::image_;
 
@@ -177,7 +140,7 @@ TEST_F(SavedScan, ALoadedScanShowsWhatTheScanShowedAndRecovers) {
   ASSERT_EQ(dialogs_, std::vector<std::string>{"save"});
   EXPECT_TRUE(boxes_.empty()) << boxes_.front();
   EXPECT_TRUE(logged("扫描结果已保存到 " + report_));
-  auto saved = clip::report::parse_scan_report(read_file(report_));
+  auto saved = clip::report::parse_scan_report(read_report());
   ASSERT_TRUE(saved) << saved.error();
   EXPECT_TRUE(saved->fingerprint.has_value());
   EXPECT_TRUE(saved->complete);
@@ -215,7 +178,7 @@ TEST_F(SavedScan, ALoadedScanShowsWhatTheScanShowedAndRecovers) {
   DeleteFileW(ui::widen(report_).c_str());
   command(form_->N18);
   ASSERT_TRUE(wait_idle());
-  auto again = clip::report::parse_scan_report(read_file(report_));
+  auto again = clip::report::parse_scan_report(read_report());
   ASSERT_TRUE(again) << again.error();
   EXPECT_EQ(clip::report::scan_report_json(again.value()), clip::report::scan_report_json(saved.value()));
 }
@@ -234,7 +197,7 @@ TEST_F(SavedScan, AStoppedScanIsSavedWithItsFingerprint) {
   command(form_->N18);
   ASSERT_TRUE(wait_idle());
   EXPECT_TRUE(boxes_.empty()) << boxes_.front();
-  auto saved = clip::report::parse_scan_report(read_file(report_));
+  auto saved = clip::report::parse_scan_report(read_report());
   ASSERT_TRUE(saved) << saved.error();
   EXPECT_TRUE(saved->fingerprint.has_value());
 
@@ -260,7 +223,7 @@ TEST_F(SavedScan, AReportOfAnotherSourceIsRefusedWithTheReason) {
   scan(image_);
   command(form_->N18);
   ASSERT_TRUE(wait_idle());
-  auto saved = clip::report::parse_scan_report(read_file(report_));
+  auto saved = clip::report::parse_scan_report(read_report());
   ASSERT_TRUE(saved) << saved.error();
   const clip::scanner::ClipRow third = saved->clips.at(2);
 
@@ -308,7 +271,7 @@ TEST_F(SavedScan, AMapfileBesideTheImageMakesItsHolesUnreadable) {
   EXPECT_TRUE(logged(clip::scanner::unreadable_line({hole, 8})));
   command(form_->N18);
   ASSERT_TRUE(wait_idle());
-  auto saved = clip::report::parse_scan_report(read_file(report_));
+  auto saved = clip::report::parse_scan_report(read_report());
   ASSERT_TRUE(saved) << saved.error();
   EXPECT_EQ(saved->unreadable, (std::vector<clip::scanner::SectorRange>{{hole, 8}}));
 
@@ -326,7 +289,7 @@ TEST_F(SavedScan, AnEvidenceFileOpensAsAnImageWithItsHashes) {
   const char* dir = std::getenv("CLIPSALVAGE_EVIDENCE_DIR");
   if (!dir || !*dir) GTEST_SKIP() << "CLIPSALVAGE_EVIDENCE_DIR is not set (made by the evidence fixture)";
   const std::string root = dir;
-  std::istringstream hashes(read_file(root + "/hashes.txt"));
+  std::istringstream hashes(clip::test::read_file(std::filesystem::path(ui::widen(root + "/hashes.txt"))));
   std::string md5, sha1;
   hashes >> md5 >> sha1;
   ASSERT_EQ(sha1.size(), 40u);

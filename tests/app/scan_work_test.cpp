@@ -16,6 +16,7 @@
 
 #include "app/gated_source.h"
 #include "app/main_form.h"
+#include "app/main_window.h"
 #include "app/no_drives.h"
 #include "app/scan_before.h"
 #include "app/scan_image.h"
@@ -44,41 +45,22 @@ void replace_all(std::string& text, const std::string& from, const std::string& 
     text.replace(at, from.size(), to);
 }
 
-class ScanWork : public testing::Test {
+class ScanWork : public clip::test::MainWindowTest {
  protected:
   static void SetUpTestSuite() {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
+    init_controls();
     image_ = clip::test::write_varied_scan_image();
   }
   static void TearDownTestSuite() { DeleteFileW(ui::widen(image_).c_str()); }
 
   void SetUp() override {
     ASSERT_FALSE(image_.empty());
-    root_ = std::make_unique<ui::Component>(nullptr, "root");
-    form_ = root_->make<app::TForm1>(std::make_unique<clip::test::FileProbe>());
-    ui::Application& app = ui::Application::instance();
-    app.set_main_form(form_);
-    app.set_notifier([this](HWND, const std::string& text, const std::string&, UINT) {
-      boxes_.push_back(text);
-      return IDOK;
-    });
-    ASSERT_TRUE(form_->create());
-  }
-  void TearDown() override {
-    root_.reset();
-    pump_until([] { return false; }, 20);
-    ui::Application& app = ui::Application::instance();
-    app.set_notifier(nullptr);
-    app.set_main_form(nullptr);
+    MainWindowTest::SetUp();
   }
 
   void scan(const std::string& path) {
     form_->TreeView1->select(form_->load_image(path));
     SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
-  }
-  bool wait_idle(DWORD milliseconds = 60000) {
-    return pump_until([this] { return !form_->busy(); }, milliseconds);
   }
   // Scans through a gate that lets `reads` reads pass, then holds.
   std::shared_ptr<clip::test::Gate> gate_reads(int64_t reads) {
@@ -110,9 +92,6 @@ class ScanWork : public testing::Test {
   }
 
   static std::string image_;
-  std::unique_ptr<ui::Component> root_;
-  app::TForm1* form_ = nullptr;
-  std::vector<std::string> boxes_;
 };
 std::string ScanWork::image_;
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/main_form.h"
+#include "app/main_window.h"
 #include "app/no_drives.h"
 #include "export/duration.h"
 #include "export/mp4.h"
@@ -35,18 +36,10 @@ namespace {
 using clip::test::pump_until;
 using clip::testing::TempFolder;
 
-std::string file_bytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class Video : public testing::Test {
+class Video : public clip::test::MainWindowTest {
  protected:
   static void SetUpTestSuite() {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
+    init_controls();
     wchar_t dir[MAX_PATH], unique[MAX_PATH];
     GetTempPathW(MAX_PATH, dir);
     if (!GetTempFileNameW(dir, L"vid", 0, unique)) return;
@@ -60,37 +53,14 @@ class Video : public testing::Test {
 
   void SetUp() override {
     ASSERT_FALSE(image_.empty());
-    root_ = std::make_unique<ui::Component>(nullptr, "root");
-    form_ = root_->make<app::TForm1>(std::make_unique<clip::test::FileProbe>());
-    ui::Application& app = ui::Application::instance();
-    app.set_main_form(form_);
-    app.set_notifier([this](HWND, const std::string& text, const std::string&, UINT) {
-      boxes_.push_back(text);
-      return answer_;
-    });
-    ASSERT_TRUE(form_->create());
+    MainWindowTest::SetUp();
     form_->show();
     form_->TreeView1->select(form_->load_image(image_));
-    SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
+    command(form_->S1);
     ASSERT_TRUE(wait_idle());
     ASSERT_GT(form_->ListView1->row_count(), 4);
     opened_ = clip::sources::open_block_source(clip::sources::image_device_path(image_));
     ASSERT_TRUE(opened_.source) << opened_.error;
-  }
-  void TearDown() override {
-    root_.reset();
-    pump_until([] { return false; }, 20);
-    ui::Application& app = ui::Application::instance();
-    app.set_notifier(nullptr);
-    app.set_main_form(nullptr);
-  }
-  bool wait_idle(DWORD milliseconds = 60000) {
-    return pump_until([this] { return !form_->busy(); }, milliseconds);
-  }
-  bool logged(const std::string& part) {
-    const std::vector<std::string> lines = form_->Memo1->lines();
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.find(part) != std::string::npos; });
   }
   // The first closed row (the open clips at the scan's end have no end time).
   int closed_row(int from = 0) {
@@ -100,10 +70,6 @@ class Video : public testing::Test {
   }
 
   static std::string image_;
-  std::unique_ptr<ui::Component> root_;
-  app::TForm1* form_ = nullptr;
-  std::vector<std::string> boxes_;
-  int answer_ = IDOK;
   clip::sources::OpenResult opened_;
 };
 std::string Video::image_;
@@ -142,7 +108,7 @@ TEST_F(Video, TheMp4QuestionWritesBothFilesOrNothing) {
   const clip::video::Mp4Result expected = clip::video::export_recovered(
       *opened_.source, row, TempFolder::utf8(h264), true, again.str(), clip::video::ExportOptions{});
   ASSERT_TRUE(expected.ok) << expected.error;
-  EXPECT_EQ(file_bytes(mp4), file_bytes(TempFolder::from_utf8(expected.path)));
+  EXPECT_EQ(clip::test::read_file(mp4), clip::test::read_file(TempFolder::from_utf8(expected.path)));
   EXPECT_TRUE(logged(TempFolder::utf8(mp4) + " " + std::to_string(expected.bytes) + "字节 SHA-256:" + expected.sha256 +
                      " " + std::to_string(expected.frames) + "帧"));
 }
