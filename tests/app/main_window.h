@@ -17,6 +17,7 @@
 
 #include "app/main_form.h"
 #include "app/no_drives.h"
+#include "app/scan_image.h"
 #include "ui/message_pump.h"
 #include "ui/wide.h"
 
@@ -78,6 +79,22 @@ class MainWindowTest : public testing::Test {
   app::TForm1* form_ = nullptr;
   std::vector<std::string> boxes_;
   int answer_ = IDOK;
+};
+
+// The same over the varied recorder image, written once for the suite.
+class VariedImageTest : public MainWindowTest {
+ protected:
+  static void SetUpTestSuite() {
+    init_controls();
+    image_ = write_varied_scan_image();
+  }
+  static void TearDownTestSuite() { DeleteFileW(ui::widen(image_).c_str()); }
+  void SetUp() override {
+    ASSERT_FALSE(image_.empty());
+    MainWindowTest::SetUp();
+  }
+
+  static inline std::string image_;
 };
 
 }  // namespace clip::test

@@ -63,16 +63,9 @@ bool write_file(const std::string& path, const std::string& text) {
   return static_cast<bool>(out.flush());
 }
 
-class SavedScan : public clip::test::MainWindowTest {
+class SavedScan : public clip::test::VariedImageTest {
  protected:
-  static void SetUpTestSuite() {
-    init_controls();
-    image_ = clip::test::write_varied_scan_image();
-  }
-  static void TearDownTestSuite() { DeleteFileW(ui::widen(image_).c_str()); }
-
   void SetUp() override {
-    ASSERT_FALSE(image_.empty());
     report_ = temp_name(L"rep");
     ASSERT_FALSE(report_.empty());
     // Both file dialogs answer with the report's name and say which one asked.
@@ -81,10 +74,10 @@ class SavedScan : public clip::test::MainWindowTest {
       filters_.push_back(dialog.filter);
       return report_;
     });
-    MainWindowTest::SetUp();
+    VariedImageTest::SetUp();
   }
   void TearDown() override {
-    MainWindowTest::TearDown();
+    VariedImageTest::TearDown();
     ui::OpenDialog::set_runner(nullptr);
     DeleteFileW(ui::widen(report_).c_str());
   }
@@ -118,11 +111,9 @@ class SavedScan : public clip::test::MainWindowTest {
   }
   std::string read_report() { return clip::test::read_file(std::filesystem::path(ui::widen(report_))); }
 
-  static std::string image_;
   std::string report_;
   std::vector<std::string> dialogs_, filters_;
 };
-std::string SavedScan::image_;
 
 // A scan saved and loaded into a new window: the same rows, check states,
 // status text and bar; the rows keep their blocks, so a clip recovers from

@@ -45,19 +45,8 @@ void replace_all(std::string& text, const std::string& from, const std::string& 
     text.replace(at, from.size(), to);
 }
 
-class ScanWork : public clip::test::MainWindowTest {
+class ScanWork : public clip::test::VariedImageTest {
  protected:
-  static void SetUpTestSuite() {
-    init_controls();
-    image_ = clip::test::write_varied_scan_image();
-  }
-  static void TearDownTestSuite() { DeleteFileW(ui::widen(image_).c_str()); }
-
-  void SetUp() override {
-    ASSERT_FALSE(image_.empty());
-    MainWindowTest::SetUp();
-  }
-
   void scan(const std::string& path) {
     form_->TreeView1->select(form_->load_image(path));
     SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
@@ -91,9 +80,7 @@ class ScanWork : public clip::test::MainWindowTest {
                                     lines.end());
   }
 
-  static std::string image_;
 };
-std::string ScanWork::image_;
 
 // What the window shows after a scan is what it showed when the scan ran in
 // the command handler (kScanBefore), with the changes made on purpose: clips
