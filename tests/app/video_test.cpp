@@ -20,6 +20,7 @@
 
 #include "app/main_form.h"
 #include "app/main_window.h"
+#include "app/sparse_image.h"
 #include "app/no_drives.h"
 #include "export/duration.h"
 #include "export/mp4.h"
@@ -215,6 +216,28 @@ TEST_F(Video, RowsOnScreenGetTheirEndTimes) {
   const std::vector<std::string> want(expected.begin(), expected.begin() + shown);
   pump_until([&] { return ends() == want; }, 60000);
   EXPECT_EQ(ends(), want);
+}
+
+// A clip without a picture a player could show: the box says so, and no
+// preview window is left showing.
+TEST_F(Video, AClipWithoutPicturesSaysSoInsteadOfAPreview) {
+  int64_t sectors = 0;
+  const std::string path = clip::test::write_sparse_image(sectors);
+  ASSERT_FALSE(path.empty());
+  form_->TreeView1->select(form_->load_image(path));
+  command(form_->S1);
+  ASSERT_TRUE(wait_idle());
+  ASSERT_GT(form_->ListView1->row_count(), 0);
+  HWND list = form_->ListView1->handle();
+  SetFocus(list);
+  ListView_SetItemState(list, 0, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+  SendMessageW(list, WM_KEYDOWN, VK_RETURN, 0);
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].rfind("无法预览该片段！\n", 0), 0u) << boxes_[0];
+  EXPECT_GT(boxes_[0].size(), std::string("无法预览该片段！\n").size()) << "the reason follows";
+  EXPECT_TRUE(logged("无法预览片段 1（" + form_->row(0).name + "）："));
+  EXPECT_TRUE(form_->Form3 == nullptr || !IsWindowVisible(form_->Form3->handle()));
+  DeleteFileW(ui::widen(path).c_str());
 }
 
 }  // namespace
