@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <stdexcept>
 
 #include <shlobj.h>
 
 #include "app/unreadable_log.h"
+#include "export/duration.h"
+#include "export/mp4.h"
 #include "recover/recover.h"
+#include "report/files.h"
 #include "scanner/scanner.h"
 #include "skin/data/skin_win.h"
 #include "sources/block_source.h"
@@ -28,6 +32,7 @@ namespace {
 
 // Posted by a worker when its job has ended.
 constexpr UINT kWorkDone = WM_APP + 0x120;
+constexpr UINT kEndsDone = WM_APP + 0x121;
 
 constexpr const char* kBusyText = "正在扫描或恢复，请等待完成或先停止！";
 constexpr const char* kOpenFailedText = "打开源设备出错！";
@@ -69,6 +74,16 @@ std::string recover_line(const ClipRow& row, const RecoverResult& result) {
   return line;
 }
 
+// The log line of a clip's MP4, in the form of its .264's line.
+std::string mp4_line(const ClipRow& row, const clip::video::Mp4Result& mp4) {
+  if (mp4.outcome == clip::video::ExportOutcome::stopped) return "已停止：" + row.name + " 的 MP4 未导出完";
+  if (!mp4.ok) return "片段 " + std::to_string(row.number) + " 的 MP4 导出失败：" + mp4.error;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f", mp4.duration_s);
+  return mp4.path + " " + std::to_string(mp4.bytes) + "字节 SHA-256:" + mp4.sha256 + " " + std::to_string(mp4.frames) +
+         "帧 " + seconds + "秒";
+}
+
 // What a recovery did with its clips, and its log lines. Clips are finished
 // on the writer's own thread, one after another, and the summary is written
 // once they all were, so the counts need no lock beyond that order.
@@ -78,6 +93,8 @@ class RecoveryTally {
 
   void finished(const ClipRow& row, const RecoverResult& result) {
     feed_.line(recover_line(row, result));
+    if (result.outcome == RecoverOutcome::complete || result.outcome == RecoverOutcome::incomplete)
+      written.push_back({row, result});
     switch (result.outcome) {
       case RecoverOutcome::complete:
         ++complete_;
@@ -114,7 +131,40 @@ class RecoveryTally {
     if (!target_error_.empty()) feed_.fail("恢复失败：" + target_error_);
   }
 
+  // Writes the MP4 of every clip written (complete or kept incomplete),
+  // after all of them: the .264 files are the evidence and come first.
+  void export_mp4s(clip::sources::BlockSource& source, const std::string& folder) {
+    uint64_t total = 0, before = 0;
+    for (const auto& [row, result] : written) total += result.file.bytes;
+    int made = 0;
+    clip::video::ExportOptions options;
+    options.stop = [this] { return feed_.stop_requested(); };
+    options.progress = [&](uint64_t done, uint64_t) {
+      feed_.progress(static_cast<int64_t>((before + done) / clip::sources::kSectorBytes),
+                     static_cast<int64_t>(total / clip::sources::kSectorBytes));
+    };
+    for (const auto& [row, result] : written) {
+      if (feed_.stop_requested()) {
+        stopped = true;
+        break;
+      }
+      const clip::video::Mp4Result mp4 = clip::video::export_recovered(
+          source, row, result.file.path, result.outcome == RecoverOutcome::complete, folder, options);
+      before += result.file.bytes;
+      feed_.line(mp4_line(row, mp4));
+      if (mp4.repaired) feed_.line(clip::video::repaired_line(mp4));
+      if (mp4.ok) ++made;
+      if (mp4.outcome == clip::video::ExportOutcome::stopped) {
+        stopped = true;
+        break;
+      }
+      if (mp4.source_gone) break;
+    }
+    feed_.line("MP4 导出完成：" + std::to_string(made) + "/" + std::to_string(written.size()) + " 个文件");
+  }
+
   std::atomic<bool> stopped{false};
+  std::vector<std::pair<ClipRow, RecoverResult>> written;  // in the order they were finished
 
  private:
   Feed& feed_;
@@ -126,6 +176,21 @@ class RecoveryTally {
 };
 
 }  // namespace
+
+// What a job hands back beyond rows and lines, taken once it has ended: the
+// report of a scan (without its clips, which came as rows), or of a load.
+// The end times a pass has worked out, by rows_ index, not yet shown.
+struct TForm1::EndTimes {
+  std::mutex mutex;
+  std::vector<std::pair<size_t, std::string>> found;
+};
+
+struct TForm1::JobReport {
+  std::mutex mutex;
+  std::optional<clip::report::ScanReport> report;
+  // Set by the GUI thread before the job starts: the source a load checks.
+  std::string path, display;
+};
 
 TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> probe)
     : ui::Form(owner, "Form1"), probe_(std::move(probe)) {
@@ -149,6 +214,9 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   N16 = N1->add("N16", "恢复", "Alt+R");
   N3 = N1->add("N3", "-");
   N4 = N1->add("N4", "退出", "Alt+E");
+  N17 = N1->add("N17", "-");
+  N18 = N1->add("N18", "保存扫描结果…");
+  N19 = N1->add("N19", "载入扫描结果…");
   N5 = MainMenu1->add("N5", "编辑(&P)");
   N13 = N5->add("N13", "全部选择");
   N14 = N5->add("N14", "取消选择");
@@ -180,6 +248,8 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   N14->OnClick = N10->OnClick = [this] { N10Click(); };
   N15->OnClick = N9->OnClick = [this] { N9Click(); };
   N12->OnClick = [this] { N12Click(); };
+  N18->OnClick = [this] { N18Click(); };
+  N19->OnClick = [this] { N19Click(); };
   A1->OnClick = [this] {
     if (OnAbout) OnAbout();
   };
@@ -194,14 +264,33 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
   WorkTimer->set_enabled(false);
   WorkTimer->set_interval(kUpdateMilliseconds);
   WorkTimer->OnTimer = [this] { WorkTimerTick(); };
+  EndTimer = make<ui::Timer>("EndTimer");
+  EndTimer->set_interval(kEndMilliseconds);
+  EndTimer->OnTimer = [this] { EndTimerTick(); };
+  ends_ = std::make_shared<EndTimes>();
+  on(kEndsDone, [this](ui::Message&) -> std::optional<LRESULT> {
+    EndTimerTick();
+    return 0;
+  });
   on(kWorkDone, [this](ui::Message&) -> std::optional<LRESULT> {
     if (work_ && work_->finished()) end_work();
     return 0;
   });
+  choose_mp4 = [] () -> std::optional<bool> {
+    const int answer = ui::Application::instance().message_box(kMp4Question, "提示", MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer == IDCANCEL) return std::nullopt;
+    return answer == IDYES;
+  };
   open_source = [](const std::string& path, int64_t sectors) {
     return clip::sources::open_block_source(path, sectors);
   };
   OpenDialog1 = make<ui::OpenDialog>("OpenDialog1");
+  SaveDialog1 = make<ui::OpenDialog>("SaveDialog1");
+  SaveDialog1->save = true;
+  SaveDialog1->filter = kReportFilter;
+  SaveDialog1->default_extension = "json";
+  OpenDialog2 = make<ui::OpenDialog>("OpenDialog2");
+  OpenDialog2->filter = kReportFilter;
 
   // Creation order decides the stacking: the bottom regions go up from the
   // bottom edge as status bar, log panel, splitter.
@@ -267,12 +356,24 @@ TForm1::TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> 
                         {"开始时间", LVCFMT_CENTER, 120}, {"结束时间", LVCFMT_CENTER, 120},
                         {"文件大小(MB)", LVCFMT_CENTER, 100}, {"", LVCFMT_LEFT, 12}};
   ListView1->popup_menu = PopupMenu1;
+  ListView1->on(ui::kReflectNotify, [this](ui::Message& m) -> std::optional<LRESULT> {
+    const auto* header = reinterpret_cast<const NMHDR*>(m.lparam);
+    if (header->code == NM_DBLCLK) {
+      const int index = reinterpret_cast<const NMITEMACTIVATE*>(m.lparam)->iItem;
+      if (index >= 0) ListView1DblClick(index);
+    } else if (header->code == LVN_KEYDOWN && reinterpret_cast<const NMLVKEYDOWN*>(m.lparam)->wVKey == VK_RETURN) {
+      const int index = ListView_GetNextItem(ListView1->handle(), -1, LVNI_FOCUSED);
+      if (index >= 0) ListView1DblClick(index);
+    }
+    return std::nullopt;
+  });
   ListView1->OnResize = [this] { ListView1Resize(); };
   ListView1->set_parent(this);
   tab_order = {TreeView1, ListView1, Memo1};
 }
 
 TForm1::~TForm1() {
+  ends_work_.reset();
   work_.reset();
   destroy_components();
 }
@@ -359,9 +460,22 @@ HTREEITEM TForm1::load_image(const std::string& chosen) {
       return node;
     }
   }
-  std::optional<CatalogueEntry> e = clip::sources::probe_image(*probe_, chosen);
+  std::optional<CatalogueEntry> e;
+  std::optional<clip::sources::EwfDetails> ewf;
   std::string refusal;
-  if (!e) {
+  if (clip::sources::is_ewf_path(chosen)) {
+    // An evidence file's sectors are those of the media it holds, not of
+    // its (compressed) segment files.
+    clip::sources::OpenResult opened = open_source(clip::sources::image_device_path(chosen), -1);
+    if (!opened.source) {
+      refusal = "无法打开证据文件：" + chosen + "（" +
+                open_failure_reason(opened.error, clip::sources::image_device_path(chosen)) + "）";
+    } else {
+      ewf = clip::sources::ewf_details(*opened.source);
+      e = CatalogueEntry{TDData{chosen, std::to_string(opened.source->sector_count()), "F"}, chosen,
+                         clip::sources::kImageFileImage};
+    }
+  } else if (!(e = clip::sources::probe_image(*probe_, chosen))) {
     // Ask the system why, with a read-only open that changes nothing.
     std::string reason;
     HANDLE file = CreateFileW(ui::widen(chosen).c_str(), GENERIC_READ,
@@ -372,6 +486,13 @@ HTREEITEM TForm1::load_image(const std::string& chosen) {
   } else if (clip::sources::parse_sectors(e->record.Sectors).value_or(0) == 0) {
     refusal = "镜像文件为空或不足一个扇区（512 字节），未载入：" + chosen;
   }
+  std::optional<clip::report::SourceEvidence> evidence;
+  if (refusal.empty()) {
+    auto found = clip::report::source_evidence(chosen, clip::sources::parse_sectors(e->record.Sectors).value_or(0),
+                                               ewf, "", true);
+    if (found) evidence = std::move(found.value());
+    else refusal = found.error() + "，未载入：" + chosen;
+  }
   if (!refusal.empty()) {
     Memo1->add_line(refusal);
     throw std::runtime_error(refusal);
@@ -380,6 +501,8 @@ HTREEITEM TForm1::load_image(const std::string& chosen) {
   HTREEITEM node = TreeView1->add(group, e->caption, e->image_index, &records_.back(), true);
   TreeView1->expand_all();
   Memo1->add_line("已载入镜像文件：" + chosen + "，共 " + e->record.Sectors + " 个扇区");
+  Memo1->add_lines(evidence->lines);
+  evidence_[clip::sources::image_device_path(chosen)] = std::move(*evidence);
   return node;
 }
 
@@ -460,7 +583,7 @@ void TForm1::N11Click() {
     return;
   }
   stop_flag_ = false;
-  clip::sources::OpenResult opened = open_source(current_.device_path, current_.sectors);
+  clip::sources::OpenResult opened = open_evidence(current_.device_path, current_.sectors);
   if (!opened.source) {
     report_open_failure(current_display_, opened.error, current_.device_path);
     return;
@@ -473,15 +596,24 @@ void TForm1::N11Click() {
   // rows (a stopped scan's partial ones too), so no clip is listed twice.
   ListView1->clear();
   rows_.clear();
+  list_replaced();
   scanned_path_ = current_.device_path;
   scanned_display_ = current_display_;
   scanned_sectors_ = total;
+  scanned_report_.reset();
+  scan_position_ = 0;
 
   clip::scanner::ScanOptions options;
   options.device_path = current_display_;
   options.first_number = 1;
+  clip::report::ScanReport base;
+  base.source = current_display_;
+  base.sectors = total;
+  if (auto it = evidence_.find(current_.device_path); it != evidence_.end()) base.image_hashes = it->second.hashes;
   std::shared_ptr<clip::sources::BlockSource> source = std::move(opened.source);
-  start_work(WorkKind::scan, source, [source, options](Feed& feed) {
+  auto report = std::make_shared<JobReport>();
+  job_report_ = report;
+  start_work(WorkKind::scan, source, [source, options, report, base](Feed& feed) {
     UnreadableLog unreadable([&feed](std::string line) { feed.line(std::move(line)); });
     clip::scanner::ScanCallbacks callbacks;
     callbacks.progress = [&feed](int64_t sector, int64_t sectors) { feed.progress(sector, sectors); };
@@ -490,16 +622,34 @@ void TForm1::N11Click() {
       unreadable.flush();
       feed.line(line);
     };
-    callbacks.row = [&feed](const ClipRow& row) { feed.row(row); };
+    std::vector<ClipRow> rows;
+    callbacks.row = [&feed, &rows](const ClipRow& row) {
+      rows.push_back(row);
+      feed.row(row);
+    };
     callbacks.unreadable = [&unreadable](const clip::scanner::SectorRange& range) { unreadable.add(range); };
     const clip::scanner::ScanResult result = clip::scanner::scan(*source, options, callbacks);
     unreadable.flush();
-    if (result.end == clip::scanner::ScanEnd::failed || result.end == clip::scanner::ScanEnd::refused)
+    if (result.end == clip::scanner::ScanEnd::failed || result.end == clip::scanner::ScanEnd::refused) {
       feed.fail(result.message.empty() ? clip::scanner::kReadErrorText : result.message);
+      return;
+    }
+    clip::report::ScanReport done = base;
+    done.signature_sector = result.signature_sector;
+    done.complete = result.end == clip::scanner::ScanEnd::complete;
+    done.unreadable = result.unreadable;
+    // The fingerprint makes the report loadable later; a stopped scan goes
+    // without it, and a save reads it then.
+    done.fingerprint = clip::report::take_fingerprint(*source, result.signature_sector, rows,
+                                                      [&feed] { return feed.stop_requested(); });
+    std::lock_guard<std::mutex> lock(report->mutex);
+    report->report = std::move(done);
   });
 }
 
 void TForm1::start_work(WorkKind kind, std::shared_ptr<clip::sources::BlockSource> source, Worker::Job job) {
+  // The job has the disk to itself; the end times go on once it has ended.
+  if (ends_work_) ends_work_->stop();
   work_kind_ = kind;
   work_ = std::make_unique<Worker>(std::move(source), std::move(job), handle(), kWorkDone);
   content_shown_ = {};
@@ -520,8 +670,8 @@ void TForm1::apply(Batch batch) {
   if (batch.progress) {
     const auto [position, total] = *batch.progress;
     if (work_kind_ == WorkKind::scan) {
-      ProgressBar1->set_position(static_cast<int>(position >> progress_scale_));
-      StatusBar1->set_panel_text(0, std::to_string(position) + "/" + std::to_string(total));
+      scan_position_ = position;
+      show_scan_status(total);
     } else {
       ProgressBar1->set_position(static_cast<int>(position >> progress_scale(total)));
     }
@@ -547,8 +697,12 @@ void TForm1::WorkTimerTick() {
     work_->let_go(std::chrono::milliseconds(0));
     apply(work_->take());
     work_.reset();
-    Memo1->add_line(work_kind_ == WorkKind::scan ? "源设备的读取没有响应，已不再等待：扫描已停止，列表不完整"
-                                                 : "源设备的读取没有响应，已不再等待：恢复已停止");
+    job_report_.reset();
+    const char* what = work_kind_ == WorkKind::scan      ? "扫描已停止，列表不完整"
+                       : work_kind_ == WorkKind::recover ? "恢复已停止"
+                       : work_kind_ == WorkKind::save    ? "扫描结果未保存"
+                                                         : "扫描结果未载入";
+    Memo1->add_line(std::string("源设备的读取没有响应，已不再等待：") + what);
   }
 }
 
@@ -559,8 +713,317 @@ void TForm1::end_work() {
   work_.reset();
   const std::string failure = std::move(batch.failure);
   apply(std::move(batch));
+  std::optional<clip::report::ScanReport> report;
+  std::string job_path, job_display;
+  if (job_report_) {
+    std::lock_guard<std::mutex> lock(job_report_->mutex);
+    report = std::move(job_report_->report);
+    job_path = job_report_->path;
+    job_display = job_report_->display;
+  }
+  job_report_.reset();
+  if (report) {
+    switch (work_kind_) {
+      case WorkKind::scan:
+        scanned_report_ = std::move(report);
+        break;
+      case WorkKind::save:
+        scanned_report_->fingerprint = std::move(report->fingerprint);
+        write_scan_report(job_file_);
+        break;
+      case WorkKind::load:
+        show_loaded(std::move(*report), job_file_, job_path, job_display);
+        break;
+      case WorkKind::recover:
+        break;
+    }
+  } else if (work_kind_ == WorkKind::save && failure.empty()) {
+    Memo1->add_line("已停止：扫描结果未保存");
+  }
   // As a failure in a command handler: an error box from the message loop.
   if (!failure.empty()) ui::Application::instance().post_failure(failure);
+}
+
+void TForm1::show_scan_status(int64_t total) {
+  ProgressBar1->set_position(static_cast<int>(scan_position_ >> progress_scale_));
+  StatusBar1->set_panel_text(0, std::to_string(scan_position_) + "/" + std::to_string(total));
+}
+
+clip::sources::OpenResult TForm1::open_evidence(const std::string& path, int64_t sectors) {
+  clip::sources::OpenResult opened = open_source(path, sectors);
+  const auto it = evidence_.find(path);
+  if (opened.source && it != evidence_.end())
+    opened.source = clip::report::apply_evidence(std::move(opened.source), it->second);
+  return opened;
+}
+
+void TForm1::N18Click() {
+  ui::Application& app = ui::Application::instance();
+  if (refuse_while_busy()) return;
+  if (!scanned_report_) {
+    app.message_box("没有可保存的扫描结果，请先扫描或载入扫描结果！", "提示", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  if (!SaveDialog1->execute(handle())) return;
+  const std::string path = SaveDialog1->file_name;
+  if (scanned_report_->fingerprint) {
+    write_scan_report(path);
+    return;
+  }
+  // A stopped scan's report needs the fingerprint it went without, read
+  // from the source the rows came from.
+  clip::sources::OpenResult opened = open_evidence(scanned_path_, scanned_sectors_);
+  if (!opened.source) {
+    report_open_failure(scanned_display_, opened.error, scanned_path_);
+    return;
+  }
+  Memo1->add_line("正在读取源设备上各片段的首块，用于保存扫描结果……");
+  std::shared_ptr<clip::sources::BlockSource> source = std::move(opened.source);
+  auto report = std::make_shared<JobReport>();
+  job_report_ = report;
+  job_file_ = path;
+  start_work(WorkKind::save, source,
+             [source, report, signature = scanned_report_->signature_sector,
+              rows = std::vector<ClipRow>(rows_.begin(), rows_.end())](Feed& feed) {
+               auto fingerprint = clip::report::take_fingerprint(*source, signature, rows,
+                                                                 [&feed] { return feed.stop_requested(); });
+               if (!fingerprint) {
+                 if (!feed.stop_requested()) feed.fail("读取源设备出错，扫描结果未保存");
+                 return;
+               }
+               clip::report::ScanReport done;
+               done.fingerprint = std::move(fingerprint);
+               std::lock_guard<std::mutex> lock(report->mutex);
+               report->report = std::move(done);
+             });
+}
+
+void TForm1::write_scan_report(const std::string& path) {
+  ui::Application& app = ui::Application::instance();
+  clip::report::ScanReport report = *scanned_report_;
+  report.clips.assign(rows_.begin(), rows_.end());
+  report.scan_position = scan_position_;
+  const std::string text = clip::report::scan_report_json(report);
+  // Written under a temporary name in the same folder and moved over the
+  // chosen name once complete: a failed save leaves an older file whole.
+  const std::wstring wide = ui::widen(path);
+  const size_t slash = wide.find_last_of(L"\\/");
+  const std::wstring folder = slash == std::wstring::npos ? L"." : wide.substr(0, slash + 1);
+  wchar_t temporary[MAX_PATH];
+  std::string failure;
+  if (!GetTempFileNameW(folder.c_str(), L"csr", 0, temporary)) {
+    failure = ui::system_message(GetLastError());
+  } else {
+    ui::unique_file file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, 0, nullptr));
+    DWORD written = 0;
+    if (!file || !WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+        written != text.size() || !FlushFileBuffers(file.get())) {
+      failure = ui::system_message(GetLastError());
+    }
+    file.reset();
+    if (failure.empty() &&
+        !MoveFileExW(temporary, wide.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      failure = ui::system_message(GetLastError());
+    }
+    if (!failure.empty()) DeleteFileW(temporary);
+  }
+  if (!failure.empty()) {
+    Memo1->add_line("扫描结果保存失败：" + path + "：" + failure);
+    app.message_box("扫描结果保存失败！\n" + failure, "提示", MB_OK | MB_ICONERROR);
+    return;
+  }
+  Memo1->add_line("扫描结果已保存到 " + path + "，共 " + std::to_string(rows_.size()) + " 个片段");
+}
+
+void TForm1::N19Click() {
+  ui::Application& app = ui::Application::instance();
+  if (refuse_while_busy()) return;
+  if (current_.device_path.empty()) {
+    app.message_box("请先选择扫描结果所属的源设备，再载入扫描结果！", "提示", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  if (!OpenDialog2->execute(handle())) return;
+  const std::string path = OpenDialog2->file_name;
+  auto loaded = clip::report::load_scan_report(path);
+  if (!loaded) {
+    Memo1->add_line("无法载入扫描结果：" + loaded.error());
+    app.message_box("无法载入扫描结果！\n" + loaded.error(), "提示", MB_OK | MB_ICONERROR);
+    return;
+  }
+  clip::sources::OpenResult opened = open_evidence(current_.device_path, current_.sectors);
+  if (!opened.source) {
+    report_open_failure(current_display_, opened.error, current_.device_path);
+    return;
+  }
+  Memo1->add_line("正在核对源设备与扫描结果 " + path + " ……");
+  stop_flag_ = false;
+  std::shared_ptr<clip::sources::BlockSource> source = std::move(opened.source);
+  auto report = std::make_shared<JobReport>();
+  report->path = current_.device_path;
+  report->display = current_display_;
+  job_report_ = report;
+  job_file_ = path;
+  start_work(WorkKind::load, source, [source, report, path, doc = std::move(loaded.value())](Feed& feed) mutable {
+    const std::string mismatch = clip::report::check_source(*source, doc, [&feed] { return feed.stop_requested(); });
+    if (feed.stop_requested()) {
+      feed.line("已停止：扫描结果未载入");
+      return;
+    }
+    if (!mismatch.empty()) {
+      feed.line("扫描结果未载入：" + mismatch);
+      feed.fail(mismatch + "（扫描结果 " + path + "）");
+      return;
+    }
+    std::lock_guard<std::mutex> lock(report->mutex);
+    report->report = std::move(doc);
+  });
+}
+
+void TForm1::show_loaded(clip::report::ScanReport report, const std::string& from, const std::string& path,
+                         const std::string& display) {
+  ListView1->clear();
+  rows_.clear();
+  list_replaced();
+  std::vector<ui::ListView::Row> list;
+  list.reserve(report.clips.size());
+  for (ClipRow& row : report.clips) {
+    list.push_back(list_row(row, rows_.size()));
+    rows_.push_back(std::move(row));
+  }
+  ListView1->add_rows(std::move(list));
+  report.clips.clear();
+  scanned_path_ = path;
+  scanned_display_ = display;
+  scanned_sectors_ = report.sectors;
+  // The check proved the report belongs to this source; saved again, it names it as chosen now.
+  report.source = display;
+  if (auto it = evidence_.find(path); it != evidence_.end() && !report.image_hashes)
+    report.image_hashes = it->second.hashes;
+  progress_scale_ = progress_scale(report.sectors);
+  ProgressBar1->set_range(0, static_cast<int>(report.sectors >> progress_scale_));
+  scan_position_ = report.scan_position.value_or(report.complete ? report.sectors : 0);
+  show_scan_status(report.sectors);
+  Memo1->add_line("已载入扫描结果：" + from + "，共 " + std::to_string(rows_.size()) + " 个片段" +
+                  (report.complete ? "" : "（扫描未完成）"));
+  scanned_report_ = std::move(report);
+}
+
+void TForm1::ListView1DblClick(int index) {
+  if (index < 0 || index >= ListView1->row_count()) return;
+  const ClipRow& row = rows_.at(static_cast<size_t>(ListView1->data(index)));
+  // Two readers: the window steps through pictures on one while the
+  // duration pass reads the whole clip on the other.
+  clip::sources::OpenResult shown = open_evidence(scanned_path_, scanned_sectors_);
+  if (!shown.source) {
+    report_open_failure(scanned_display_, shown.error, scanned_path_);
+    return;
+  }
+  clip::sources::OpenResult counted = open_evidence(scanned_path_, scanned_sectors_);
+  if (!counted.source) {
+    report_open_failure(scanned_display_, counted.error, scanned_path_);
+    return;
+  }
+  if (!Form3) {
+    Form3 = make<TForm3>();
+    Form3->owner_window = handle();
+  }
+  // The preview's duration pass gives the row its end time too, while the
+  // list is still the one it came from.
+  Form3->OnDuration = [this, ends = ends_, at = static_cast<size_t>(ListView1->data(index))](
+                          const ClipRow& clip, const clip::video::ClipDuration& duration) {
+    if (ends != ends_ || at >= rows_.size() || !clip.closed) return;
+    const std::string end = clip::video::end_column(clip.start, duration);
+    end_asked_.resize(rows_.size(), false);
+    end_asked_[at] = true;
+    if (!end.empty()) ListView1->set_text(static_cast<int>(at), 3, end);
+  };
+  if (!Form3->open(std::move(shown.source), std::move(counted.source), row)) {
+    Memo1->add_line("无法预览片段 " + std::to_string(row.number) + "（" + row.name + "）：" + Form3->error());
+    ui::Application::instance().message_box("无法预览该片段！\n" + Form3->error(), "提示", MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  Form3->show();
+}
+
+void TForm1::list_replaced() {
+  if (ends_work_) ends_work_->stop();
+  ends_ = std::make_shared<EndTimes>();  // a pass still running writes where no one looks
+  end_asked_.clear();
+  ends_pending_.clear();
+}
+
+std::vector<size_t> TForm1::rows_wanting_end() {
+  std::vector<size_t> wanted;
+  const int count = ListView1->row_count();
+  if (count == 0 || !ListView1->handle_allocated()) return wanted;
+  end_asked_.resize(rows_.size(), false);
+  auto want = [&](int index) {
+    if (index < 0 || index >= count) return;
+    const auto at = static_cast<size_t>(ListView1->data(index));
+    // A clip still open at the scan's end keeps its "未结束".
+    if (at < rows_.size() && !end_asked_[at] && rows_[at].closed) wanted.push_back(at);
+  };
+  HWND list = ListView1->handle();
+  want(ListView_GetNextItem(list, -1, LVNI_FOCUSED));
+  const int top = ListView_GetTopIndex(list);
+  const int shown = ListView_GetCountPerPage(list) + 1;
+  for (int i = top; i < top + shown; ++i) want(i);
+  std::sort(wanted.begin() + (wanted.empty() ? 0 : 1), wanted.end());
+  wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+  return wanted;
+}
+
+void TForm1::EndTimerTick() {
+  const bool ended = ends_work_ && ends_work_->finished();
+  if (ended) {
+    ends_work_->let_go(std::chrono::milliseconds(0));
+    ends_work_.reset();
+  }
+  std::vector<std::pair<size_t, std::string>> found;
+  {
+    std::lock_guard<std::mutex> lock(ends_->mutex);
+    found.swap(ends_->found);
+  }
+  if (!found.empty()) {
+    ui::ListView::Batch batch(*ListView1);
+    for (const auto& [at, end] : found) {
+      std::erase(ends_pending_, at);
+      if (!end.empty()) ListView1->set_text(static_cast<int>(at), 3, end);
+    }
+  }
+  // Rows a stopped pass did not reach are asked for again later.
+  if (ended) {
+    for (size_t at : ends_pending_) end_asked_[at] = false;
+    ends_pending_.clear();
+  }
+  if (busy() || ends_work_) return;
+  std::vector<size_t> wanted = rows_wanting_end();
+  if (wanted.empty()) return;
+  clip::sources::OpenResult opened = open_evidence(scanned_path_, scanned_sectors_);
+  if (!opened.source) return;  // the list stays as it is; recovering says why
+  std::vector<ClipRow> clips;
+  for (size_t at : wanted) {
+    end_asked_[at] = true;
+    clips.push_back(rows_[at]);
+  }
+  ends_pending_ = wanted;
+  std::shared_ptr<clip::sources::BlockSource> source = std::move(opened.source);
+  ends_work_ = std::make_unique<Worker>(
+      source,
+      [source, ends = ends_, wanted, clips = std::move(clips)](Feed& feed) {
+        clip::video::DurationOptions options;
+        options.max_bytes = kEndBytes;
+        options.stop = [&feed] { return feed.stop_requested(); };
+        for (size_t i = 0; i < clips.size() && !feed.stop_requested(); ++i) {
+          const clip::video::ClipDuration duration = clip::video::clip_duration(*source, clips[i], options);
+          if (duration.stopped) break;
+          // Empty when the duration or the start is not known: asked once.
+          std::string end = clip::video::end_column(clips[i].start, duration);
+          std::lock_guard<std::mutex> lock(ends->mutex);
+          ends->found.emplace_back(wanted[i], std::move(end));
+        }
+      },
+      handle(), kEndsDone);
 }
 
 int TForm1::progress_scale(int64_t sectors) {
@@ -597,6 +1060,8 @@ void TForm1::N16Click() {
   }
   const std::optional<std::string> folder = choose_folder ? choose_folder() : browse_folder();
   if (!folder) return;
+  const std::optional<bool> mp4 = choose_mp4();
+  if (!mp4) return;
   // The clips go to the worker as they are now; a later scan may replace the rows.
   std::vector<ClipRow> clips;
   for (int index : checked) clips.push_back(rows_.at(static_cast<size_t>(ListView1->data(index))));
@@ -606,7 +1071,7 @@ void TForm1::N16Click() {
     app.message_box(refusal, "提示", MB_OK | MB_ICONERROR);
     return;
   }
-  clip::sources::OpenResult opened = open_source(scanned_path_, scanned_sectors_);
+  clip::sources::OpenResult opened = open_evidence(scanned_path_, scanned_sectors_);
   if (!opened.source) {
     report_open_failure(scanned_display_, opened.error, scanned_path_);
     return;
@@ -616,12 +1081,13 @@ void TForm1::N16Click() {
   for (const ClipRow& row : clips) total += row.blocks * clip::sources::kBlockSectors;
   ProgressBar1->set_range(0, static_cast<int>(total >> progress_scale(total)));
   ProgressBar1->set_position(0);
-  Memo1->add_line("开始恢复 " + std::to_string(clips.size()) + " 个片段，保存到 " + *folder);
+  Memo1->add_line("开始恢复 " + std::to_string(clips.size()) + " 个片段，保存到 " + *folder +
+                  (*mp4 ? "，并生成 MP4 文件" : ""));
 
   std::shared_ptr<clip::sources::BlockSource> source = std::move(opened.source);
   start_work(WorkKind::recover, source,
              [source, clips = std::move(clips), folder = *folder, recover = recover_one, total,
-              source_sectors = scanned_sectors_](Feed& feed) {
+              source_sectors = scanned_sectors_, with_mp4 = *mp4](Feed& feed) {
                RecoveryTally tally(feed, clips.size());
                int64_t handled = 0;  // sectors of the clips done with
                clip::recover::RecoverOptions options;
@@ -672,6 +1138,8 @@ void TForm1::N16Click() {
                  if (std::string unsynced = writer->sync_folders(); !unsynced.empty()) tally.target_failure(unsynced);
                }
                tally.summary();
+               if (with_mp4 && !tally.stopped && !tally.target_failed() && !tally.written.empty())
+                 tally.export_mp4s(*source, folder);
              });
 }
 

@@ -5,12 +5,16 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "app/preview_form.h"
 #include "app/worker.h"
 #include "recover/recover.h"
+#include "report/evidence_source.h"
+#include "report/scan_report.h"
 #include "scanner/scanner.h"
 #include "skin/data/skin_data.h"
 #include "sources/drives.h"
@@ -43,7 +47,9 @@ class TForm1 : public ui::Form {
   static constexpr const char* kPhysicalGroup = "物理驱动器";
   static constexpr const char* kLogicalGroup = "逻辑驱动器";
   static constexpr const char* kImageGroup = "镜像文件";
-  static constexpr const char* kImageFilter = "镜像文件(*.IMG)|*.IMG|所有文件(*.*)|*.*";
+  static constexpr const char* kImageFilter =
+      "镜像文件(*.IMG)|*.IMG|E01 证据文件(*.E01)|*.E01|所有文件(*.*)|*.*";
+  static constexpr const char* kReportFilter = "扫描结果(*.json)|*.json|所有文件(*.*)|*.*";
 
   // The probe answers the drive questions of the catalogue; tests give a fake.
   TForm1(ui::Component* owner, std::unique_ptr<clip::sources::DriveProbe> probe);
@@ -78,19 +84,29 @@ class TForm1 : public ui::Form {
   ui::ProgressBar* ProgressBar1;
   ui::ImageList* ImageList1;
   ui::OpenDialog* OpenDialog1;
+  ui::OpenDialog* SaveDialog1;   // where a scan's result is saved
+  ui::OpenDialog* OpenDialog2;   // which saved scan result is loaded
   ui::Timer* StartTimer;  // runs the command line's --scan / --about once shown
   ui::Timer* WorkTimer;   // takes a running job's rows, lines and progress
+  ui::Timer* EndTimer;    // fills the end times of the rows on screen, while no job runs
   ui::Menu* MainMenu1;
   ui::PopupMenu* PopupMenu1;
   ui::PopupMenu* PopupMenu2;
   ui::MenuItem *N1, *S1, *N2, *N16, *N3, *N4, *N5, *N13, *N14, *N15, *A1;
   ui::MenuItem *N6, *N7, *N8, *N9, *N10, *N11, *N12;
+  ui::MenuItem *N17, *N18, *N19;  // separator, save and load a scan's result
+  TForm3* Form3 = nullptr;        // the preview window, made when first needed
 
   // Commands, callable by tests as the menus call them.
   void N2Click();
   void N16Click();  // Recover, also N6
   // Asks where recovered clips go; tests replace it.
   std::function<std::optional<std::string>()> choose_folder;
+  // Then whether a playable MP4 is written beside each .264 (nullopt:
+  // cancelled); by default a Yes/No/Cancel question, tests replace it.
+  static constexpr const char* kMp4Question =
+      "是否同时生成可播放的 MP4 文件？\n（.264 文件照常恢复，MP4 文件另存在同一文件夹）";
+  std::function<std::optional<bool>()> choose_mp4;
   // Opens a source for a scan or a recovery, on the GUI thread; tests give
   // sources of their own.
   std::function<clip::sources::OpenResult(const std::string& path, int64_t sectors)> open_source;
@@ -108,12 +124,28 @@ class TForm1 : public ui::Form {
   static constexpr int kUpdateMilliseconds = 50;
   static constexpr std::chrono::milliseconds kContentInterval{250};
   static constexpr std::chrono::milliseconds kLetGoAfter{1000};
+  // How often the end times worked out so far reach the list, and how much
+  // of one clip a duration pass reads at most (a longer clip keeps an empty
+  // end time rather than hold the disk for minutes).
+  static constexpr int kEndMilliseconds = 250;
+  static constexpr uint64_t kEndBytes = 256ull << 20;
   void N4Click();
   void N8Click();
   void N9Click();
   void N10Click();
   void N11Click();
   void N12Click();
+  // Saves the listed scan as the JSON report the command-line tool reads
+  // back; the source's fingerprint is read first when the scan ended
+  // without one (it was stopped).
+  void N18Click();
+  // Loads a saved report for the selected source: the source is checked
+  // against the report's fingerprint off the GUI thread, and only a match
+  // replaces the list.
+  void N19Click();
+  // Opens the preview window on list row `index` (a double click on the
+  // row, or Enter).
+  void ListView1DblClick(int index);
   // Loads an image file into the image group, or selects its node when the
   // file is listed already; throws when the file can't be opened.
   HTREEITEM load_image(const std::string& path);
@@ -138,7 +170,21 @@ class TForm1 : public ui::Form {
   bool refuse_while_busy();
   void report_open_failure(const std::string& display, const std::string& error, const std::string& path);
 
-  enum class WorkKind { scan, recover };
+  enum class WorkKind { scan, recover, save, load };
+  struct JobReport;
+  struct EndTimes;
+  void EndTimerTick();
+  // The rows on screen and the focused one, whose end times are not yet asked for.
+  std::vector<size_t> rows_wanting_end();
+  void list_replaced();
+  // Opens a source as open_source does, with the holes of its image's mapfile failing unread.
+  clip::sources::OpenResult open_evidence(const std::string& path, int64_t sectors);
+  // Writes the report of the listed scan to `path`; a file there is replaced
+  // only once the new one is complete.
+  void write_scan_report(const std::string& path);
+  void show_loaded(clip::report::ScanReport report, const std::string& from, const std::string& path,
+                   const std::string& display);
+  void show_scan_status(int64_t total);
   void start_work(WorkKind kind, std::shared_ptr<clip::sources::BlockSource> source, Worker::Job job);
   void apply(Batch batch);
   void WorkTimerTick();
@@ -155,6 +201,20 @@ class TForm1 : public ui::Form {
   std::string scanned_display_;
   int64_t scanned_sectors_ = 0;
   std::deque<clip::scanner::ClipRow> rows_;  // one per list row, with its blocks
+  // The rest of the listed scan's report (its clips are rows_); empty
+  // before a scan or a load has ended.
+  std::optional<clip::report::ScanReport> scanned_report_;
+  int64_t scan_position_ = 0;  // the sector the status line shows the scan reached
+  // What each loaded image's mapfile and evidence file say, by device path.
+  std::map<std::string, clip::report::SourceEvidence> evidence_;
+  std::shared_ptr<JobReport> job_report_;  // filled by the running job, read when it has ended
+  std::string job_file_;  // the report a save or load job is for
+  // The end-time passes: one at a time, stopped when a job starts so that a
+  // scan never shares the disk with them; their results belong to one list.
+  std::unique_ptr<Worker> ends_work_;
+  std::shared_ptr<EndTimes> ends_;
+  std::vector<bool> end_asked_;  // by rows_ index
+  std::vector<size_t> ends_pending_;  // the running pass's rows it has not reported yet
   std::unique_ptr<Worker> work_;  // the running scan or recovery; one at a time
   WorkKind work_kind_ = WorkKind::scan;
   std::chrono::steady_clock::time_point stop_asked_{};

@@ -541,7 +541,7 @@ void Work::run_mp4s() {
                                 [&] { return stop.load(); }, on_progress);
     before += h264_bytes;
     if (mp4.renamed) log(video::mp4_name(row.name) + " 已存在，写入 " + mp4.path);
-    if (mp4.repaired) log(repaired_line(mp4));
+    if (mp4.repaired) log(video::repaired_line(mp4));
     const bool stopped = mp4.outcome == video::ExportOutcome::stopped;
     if (!mp4.ok && !stopped) log("片段 " + std::to_string(row.number) + " 的 MP4 导出失败：" + mp4.error);
     std::lock_guard lock(mutex);

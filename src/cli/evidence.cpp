@@ -8,6 +8,7 @@
 #include "cli/progress.h"
 #include "report/dfxml.h"
 #include "report/dfxml_read.h"
+#include "report/evidence_source.h"
 #include "report/files.h"
 #include "report/json.h"
 #include "report/verify.h"
@@ -32,17 +33,6 @@ std::string joined_command_line(const std::vector<std::string>& args) {
     line += "'";
   }
   return line;
-}
-
-int64_t sector_total(const std::vector<SectorRange>& ranges) {
-  int64_t n = 0;
-  for (const auto& r : ranges) n += r.count;
-  return n;
-}
-
-std::string hashes_text(const sources::ImageHashes& h) {
-  return "MD5 " + (h.md5.empty() ? std::string("（无）") : h.md5) + "，SHA-1 " +
-         (h.sha1.empty() ? std::string("（无）") : h.sha1);
 }
 
 }  // namespace
@@ -159,37 +149,15 @@ EvidenceRun::EvidenceRun(EvidenceOptions options, std::vector<std::string> comma
 
 std::string EvidenceRun::prepare_source(std::unique_ptr<sources::BlockSource>& source, const std::string& path,
                                         const std::function<void(const std::string&)>& log) {
-  if (const auto details = sources::ewf_details(*source)) {
-    const bool stated = !details->hashes.md5.empty() || !details->hashes.sha1.empty();
-    {
-      std::lock_guard lock(mutex_);
-      if (stated) image_hashes_ = details->hashes;
-    }
-    log("证据文件：" + std::to_string(details->segments.size()) + " 个分段，介质 " +
-        std::to_string(details->media_bytes) + " 字节；" +
-        (stated ? "采集时记录的散列值 " + hashes_text(details->hashes) : std::string("文件中没有采集时的散列值")));
+  auto evidence = report::source_evidence(path, source->sector_count(), sources::ewf_details(*source),
+                                          options_.mapfile, !options_.no_mapfile);
+  if (!evidence) return evidence.error();
+  if (evidence->hashes) {
+    std::lock_guard lock(mutex_);
+    image_hashes_ = evidence->hashes;
   }
-  std::string mapfile = options_.mapfile;
-  const bool beside = mapfile.empty() && !options_.no_mapfile;
-  if (beside) mapfile = report::mapfile_beside(path);
-  if (mapfile.empty()) return {};
-  auto loaded = report::load_mapfile(mapfile);
-  if (!loaded) return "映射文件无法使用：" + loaded.error();
-  const auto& map = loaded.value();
-  const int64_t total = source->sector_count();
-  auto holes = report::unrecovered_sectors(map, total);
-  const int64_t mapped = map.blocks.empty() ? 0 : map.blocks.back().pos + map.blocks.back().size;
-  std::string line = "映射文件 " + mapfile + (beside ? "（镜像旁的同名文件）" : "") + "：";
-  line += holes.empty() ? std::string("镜像已全部复制")
-                        : std::to_string(sector_total(holes)) + " 个扇区（" + std::to_string(holes.size()) +
-                              " 段）未复制，按无法读取处理，不读取";
-  log(line);
-  if (mapped != total * sources::kSectorBytes) {
-    log("注意：映射文件覆盖 " + std::to_string(mapped) + " 字节，源为 " +
-        std::to_string(total * sources::kSectorBytes) + " 字节" +
-        (mapped < total * sources::kSectorBytes ? "，其余部分按无法读取处理" : ""));
-  }
-  source = report::with_unreadable(std::move(source), std::move(holes));
+  for (const std::string& line : evidence->lines) log(line);
+  source = report::apply_evidence(std::move(source), evidence.value());
   return {};
 }
 

@@ -99,18 +99,7 @@ video::Mp4Result export_recovered(sources::BlockSource& source, const scanner::C
   export_options.fps_setting = options.fps;
   export_options.stop = stop;
   export_options.progress = progress;
-  if (!complete) {
-    scanner::ClipRow named = row;
-    named.name = recover::incomplete_name(row.name, 0);
-    return video::export_mp4(source, named, folder, export_options);
-  }
-  video::FileInput input(h264_path, stop);
-  if (!input.opened()) {
-    video::Mp4Result failed;
-    failed.error = input.error();
-    return failed;
-  }
-  return video::export_mp4(input, row, &source, folder, export_options);
+  return video::export_recovered(source, row, h264_path, complete, folder, export_options);
 }
 
 namespace {
@@ -142,14 +131,8 @@ const char* outcome_text(video::ExportOutcome outcome) {
   return "failed";
 }
 
-// The sectors of parameter_sets_origin()'s "sector N" or "sectors A, B".
-std::string origin_sectors(const std::string& from) {
-  const auto space = from.find(' ');
-  return space == std::string::npos ? from : from.substr(space + 1);
-}
-
 std::string repair_text(bool repaired, const std::string& from) {
-  return repaired ? "（已修复：参数集取自扇区 " + origin_sectors(from) + "）" : std::string();
+  return repaired ? "（已修复：参数集取自扇区 " + video::origin_sectors(from) + "）" : std::string();
 }
 
 }  // namespace
@@ -182,10 +165,6 @@ std::string mp4_line(int64_t number, const video::Mp4Result& mp4) {
   return std::to_string(number) + "  " + valid_utf8(mp4.path) + "  " + std::to_string(mp4.bytes) + "  " + mp4.sha256 +
          "  " + std::to_string(mp4.frames) + " 帧  " + decimal(mp4.duration_s, 3) + " 秒" +
          repair_text(mp4.repaired, mp4.parameter_sets_from) + "\n";
-}
-
-std::string repaired_line(const video::Mp4Result& mp4) {
-  return mp4.path + "：片段没有参数集，取自扇区 " + origin_sectors(mp4.parameter_sets_from) + "，从第一个 IDR 画面开始";
 }
 
 std::string timing_json(const ClipTiming* timing) {

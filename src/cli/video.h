@@ -62,8 +62,6 @@ video::Mp4Result export_recovered(sources::BlockSource& source, const scanner::C
 // other fields) and its text line.
 std::string mp4_json(const video::Mp4Result& mp4);
 std::string mp4_line(int64_t number, const video::Mp4Result& mp4);
-// The log line of a repaired MP4: where its parameter sets came from.
-std::string repaired_line(const video::Mp4Result& mp4);
 
 // The clip fields of --durations (", \"frames\": ..."), none without it.
 std::string timing_json(const ClipTiming* timing);

@@ -362,4 +362,29 @@ Mp4Result export_mp4(StreamInput& input, const scanner::ClipRow& row, sources::B
   return result;
 }
 
+Mp4Result export_recovered(sources::BlockSource& source, const scanner::ClipRow& row, const std::string& h264_path,
+                           bool complete, const std::string& folder, const ExportOptions& options) {
+  if (!complete) {
+    scanner::ClipRow named = row;
+    named.name = recover::incomplete_name(row.name, 0);
+    return export_mp4(source, named, folder, options);
+  }
+  FileInput input(h264_path, options.stop);
+  if (!input.opened()) {
+    Mp4Result failed;
+    failed.error = input.error();
+    return failed;
+  }
+  return export_mp4(input, row, &source, folder, options);
+}
+
+std::string origin_sectors(const std::string& from) {
+  const auto space = from.find(' ');
+  return space == std::string::npos ? from : from.substr(space + 1);
+}
+
+std::string repaired_line(const Mp4Result& mp4) {
+  return mp4.path + "：片段没有参数集，取自扇区 " + origin_sectors(mp4.parameter_sets_from) + "，从第一个 IDR 画面开始";
+}
+
 }  // namespace clip::video

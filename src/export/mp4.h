@@ -89,4 +89,17 @@ Mp4Result export_mp4(sources::BlockSource& source, const scanner::ClipRow& row, 
 Mp4Result export_mp4(StreamInput& input, const scanner::ClipRow& row, sources::BlockSource* source,
                      const std::string& folder, const ExportOptions& options = {});
 
+// The MP4 of a recovered clip. A complete clip is read back from its .264
+// (the very bytes of the evidence, from the page cache rather than the
+// source); an incomplete one from the source, which knows where it was cut,
+// under the incomplete file's name. Parameter sets a clip lacks are looked
+// for on the source.
+Mp4Result export_recovered(sources::BlockSource& source, const scanner::ClipRow& row, const std::string& h264_path,
+                           bool complete, const std::string& folder, const ExportOptions& options = {});
+
+// The sectors of parameter_sets_origin()'s "sector N" or "sectors A, B".
+std::string origin_sectors(const std::string& from);
+// The log line of a repaired MP4: where its parameter sets came from.
+std::string repaired_line(const Mp4Result& mp4);
+
 }  // namespace clip::video

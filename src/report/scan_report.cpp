@@ -177,6 +177,7 @@ std::string scan_report_json(const ScanReport& report) {
     s += ", \"image_hashes\": {\"md5\": " + json_quote(report.image_hashes->md5) +
          ", \"sha1\": " + json_quote(report.image_hashes->sha1) + "}";
   }
+  if (report.scan_position) s += ", \"scan_position\": " + std::to_string(*report.scan_position);
   s += ", \"clips\": [";
   for (std::size_t i = 0; i < report.clips.size(); ++i) {
     const ClipRow& r = report.clips[i];
@@ -232,6 +233,11 @@ Result<ScanReport> parse_scan_report(std::string_view text) {
       return Result<ScanReport>::failure(r.error);
     }
     report.image_hashes = h;
+  }
+  if (const Json* position = doc.find("scan_position")) {
+    const auto n = position->integer();
+    if (!n || *n < 0 || *n > report.sectors) return Result<ScanReport>::failure(where + "数值无效：scan_position");
+    report.scan_position = *n;
   }
   const Json* clips = r.member(doc, "clips", Json::Kind::array, where);
   if (!clips) return Result<ScanReport>::failure(r.error);

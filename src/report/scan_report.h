@@ -8,6 +8,7 @@
 //   {"source": S, "sectors": N, "signature_sector": N|null,
 //    "signature_sha256": HEX|null, "complete": B, "unreadable": [[first, count]...],
 //    "image_hashes": {"md5": HEX, "sha1": HEX}            (optional)
+//    "scan_position": N     (optional: the sector the scan last reported reaching)
 //    "clips": [{"number", "channel", "start", "size_mb", "name", "blocks",
 //               "first_sector", "closed", "runs": [[first, blocks]...],
 //               "first_block_sha256": HEX}...],
@@ -44,6 +45,9 @@ struct ScanReport {
   std::vector<recover::RecoveredFile> files;
   std::optional<sources::ImageHashes> image_hashes;
   std::optional<Fingerprint> fingerprint;  // absent in reports written before it existed
+  // Where the scan's progress last stood, so a window that loads the report
+  // shows the status the scan left; the command-line tool doesn't write it.
+  std::optional<int64_t> scan_position;
 };
 
 // Reads the fingerprint of a scan's result from its source: the signature

@@ -794,6 +794,14 @@ void ListView::set_checked(int row, bool checked) {
   if (batch_depth_ == 0 && handle_allocated()) ListView_RedrawItems(handle(), row, row);
 }
 
+void ListView::set_text(int row, int column, std::string text) {
+  if (row < 0 || row >= row_count() || column < 0) return;
+  std::vector<std::string>& texts = rows_[static_cast<size_t>(row)].texts;
+  if (static_cast<size_t>(column) >= texts.size()) texts.resize(static_cast<size_t>(column) + 1);
+  texts[static_cast<size_t>(column)] = std::move(text);
+  if (batch_depth_ == 0 && handle_allocated()) ListView_RedrawItems(handle(), row, row);
+}
+
 ListView::Batch::~Batch() {
   if (--list_.batch_depth_ == 0 && list_.handle_allocated()) InvalidateRect(list_.handle(), nullptr, FALSE);
 }
@@ -1474,8 +1482,11 @@ bool OpenDialog::execute(HWND owner) {
     ofn.nMaxFile = static_cast<DWORD>(buffer.size());
     // NOCHANGEDIR: browsing must not leave the process's current directory
     // on the evidence disk's folder.
-    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_NOCHANGEDIR;
-    if (GetOpenFileNameW(&ofn)) chosen = narrow(buffer.c_str());
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER | OFN_NOCHANGEDIR;
+    ofn.Flags |= save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST;
+    const std::wstring extension = widen(default_extension);
+    if (!extension.empty()) ofn.lpstrDefExt = extension.c_str();
+    if (save ? GetSaveFileNameW(&ofn) : GetOpenFileNameW(&ofn)) chosen = narrow(buffer.c_str());
   }
   if (!chosen) return false;
   file_name = *chosen;

@@ -344,11 +344,13 @@ class ListView : public WinControl {
   void clear();
   int row_count() const noexcept { return static_cast<int>(rows_.size()); }
   std::string text(int row, int column) const;
+  // Changes one text of a row; under a Batch the row is repainted with the rest.
+  void set_text(int row, int column, std::string text);
   bool checked(int row) const;
   void set_checked(int row, bool checked);
   LPARAM data(int row) const;
-  // While one is alive, set_checked() only records the marks; the list is
-  // repainted once when the last one goes.
+  // While one is alive, set_checked() and set_text() only record; the list
+  // is repainted once when the last one goes.
   class Batch {
    public:
     explicit Batch(ListView& list) : list_(list) { ++list_.batch_depth_; }
@@ -588,6 +590,9 @@ class OpenDialog : public Component {
   // Pairs of description and pattern separated by '|'.
   std::string filter;
   std::string file_name;
+  // A save dialog: the file may be new, and replacing one is confirmed first.
+  bool save = false;
+  std::string default_extension;  // added to a name typed without one
   bool execute(HWND owner);
   using Runner = std::function<std::optional<std::string>(OpenDialog&, HWND)>;
   static void set_runner(Runner runner);

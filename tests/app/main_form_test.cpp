@@ -331,7 +331,7 @@ TEST_F(MainForm, RightPressesSetTheTreeMenuAndItsScanItem) {
 
 TEST_F(MainForm, ImageLoadingComparesWholePathsIgnoringCase) {
   load("D:\\a.img");
-  EXPECT_EQ(filters_.back(), "镜像文件(*.IMG)|*.IMG|所有文件(*.*)|*.*");
+  EXPECT_EQ(filters_.back(), "镜像文件(*.IMG)|*.IMG|E01 证据文件(*.E01)|*.E01|所有文件(*.*)|*.*");
   load("D:\\b.img");
   EXPECT_EQ(texts(form_->TreeView1->children_of(group(2))), (std::vector<std::string>{"D:\\b.img", "D:\\a.img"}));
   auto* record = static_cast<clip::sources::TDData*>(form_->TreeView1->data(form_->TreeView1->children_of(group(2))[1]));
@@ -512,6 +512,7 @@ TEST_F(MainForm, ScanOfALargeSparseImageListsItsClips) {
   const std::string out = out_folder.str();
   ASSERT_FALSE(out.empty());
   form_->choose_folder = [&] { return std::optional<std::string>(out); };
+  form_->choose_mp4 = [] { return std::optional<bool>(false); };
   const size_t before = form_->Memo1->lines().size();
   SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
   ASSERT_TRUE(wait_idle());
@@ -670,6 +671,7 @@ TEST_F(MainForm, RecoverShowsProgressAndStopsInsideAHeldRead) {
   const std::string out = out_folder.str();
   ASSERT_FALSE(out.empty());
   form_->choose_folder = [&] { return std::optional<std::string>(out); };
+  form_->choose_mp4 = [] { return std::optional<bool>(false); };
   auto gate = std::make_shared<clip::test::Gate>();
   gate->allow(1);  // the first piece of the first clip, then the disk holds on
   form_->open_source = [gate](const std::string& device, int64_t count) {
@@ -721,6 +723,7 @@ TEST_F(MainForm, RecoverShowsProgressAndStopsInsideAHeldRead) {
   const clip::testing::TempFolder again_folder;
   const std::string again = again_folder.str();
   form_->choose_folder = [&] { return std::optional<std::string>(again); };
+  form_->choose_mp4 = [] { return std::optional<bool>(false); };
   positions.clear();
   SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
   ASSERT_TRUE(wait_idle());

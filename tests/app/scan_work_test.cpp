@@ -16,6 +16,7 @@
 
 #include "app/gated_source.h"
 #include "app/main_form.h"
+#include "app/main_window.h"
 #include "app/no_drives.h"
 #include "app/scan_before.h"
 #include "app/scan_image.h"
@@ -44,41 +45,11 @@ void replace_all(std::string& text, const std::string& from, const std::string& 
     text.replace(at, from.size(), to);
 }
 
-class ScanWork : public testing::Test {
+class ScanWork : public clip::test::VariedImageTest {
  protected:
-  static void SetUpTestSuite() {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
-    image_ = clip::test::write_varied_scan_image();
-  }
-  static void TearDownTestSuite() { DeleteFileW(ui::widen(image_).c_str()); }
-
-  void SetUp() override {
-    ASSERT_FALSE(image_.empty());
-    root_ = std::make_unique<ui::Component>(nullptr, "root");
-    form_ = root_->make<app::TForm1>(std::make_unique<clip::test::FileProbe>());
-    ui::Application& app = ui::Application::instance();
-    app.set_main_form(form_);
-    app.set_notifier([this](HWND, const std::string& text, const std::string&, UINT) {
-      boxes_.push_back(text);
-      return IDOK;
-    });
-    ASSERT_TRUE(form_->create());
-  }
-  void TearDown() override {
-    root_.reset();
-    pump_until([] { return false; }, 20);
-    ui::Application& app = ui::Application::instance();
-    app.set_notifier(nullptr);
-    app.set_main_form(nullptr);
-  }
-
   void scan(const std::string& path) {
     form_->TreeView1->select(form_->load_image(path));
     SendMessageW(form_->handle(), WM_COMMAND, form_->S1->id(), 0);
-  }
-  bool wait_idle(DWORD milliseconds = 60000) {
-    return pump_until([this] { return !form_->busy(); }, milliseconds);
   }
   // Scans through a gate that lets `reads` reads pass, then holds.
   std::shared_ptr<clip::test::Gate> gate_reads(int64_t reads) {
@@ -109,12 +80,7 @@ class ScanWork : public testing::Test {
                                     lines.end());
   }
 
-  static std::string image_;
-  std::unique_ptr<ui::Component> root_;
-  app::TForm1* form_ = nullptr;
-  std::vector<std::string> boxes_;
 };
-std::string ScanWork::image_;
 
 // What the window shows after a scan is what it showed when the scan ran in
 // the command handler (kScanBefore), with the changes made on purpose: clips
@@ -341,6 +307,7 @@ TEST_F(ScanWork, RecoveryLogSaysWhatHappenedToEachClip) {
   const clip::testing::TempFolder out_folder;
   const std::string out = out_folder.str();
   form_->choose_folder = [&] { return std::optional<std::string>(out); };
+  form_->choose_mp4 = [] { return std::optional<bool>(false); };
   using clip::recover::RecoverOutcome;
   using clip::recover::RecoverResult;
   std::vector<int64_t> asked;
@@ -439,8 +406,11 @@ TEST_F(ScanWork, RecoveryFromAnImageCutShortSaysSo) {
   ASSERT_TRUE(wait_idle());
   ASSERT_EQ(form_->ListView1->row_count(), 2);
   {
-    // Cut inside the second clip.
-    HANDLE file = CreateFileW(ui::widen(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    // Cut inside the second clip. The window may be reading the image for
+    // the rows' end times meanwhile, so the file is shared.
+    HANDLE file = CreateFileW(ui::widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
     LARGE_INTEGER end;
     end.QuadPart = (form_->row(1).first_sector + 3 * 128) * 512;
     SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
@@ -451,6 +421,7 @@ TEST_F(ScanWork, RecoveryFromAnImageCutShortSaysSo) {
   const clip::testing::TempFolder out_folder;
   const std::string out = out_folder.str();
   form_->choose_folder = [&] { return std::optional<std::string>(out); };
+  form_->choose_mp4 = [] { return std::optional<bool>(false); };
   SendMessageW(form_->handle(), WM_COMMAND, form_->N16->id(), 0);
   ASSERT_TRUE(wait_idle());
   const std::vector<std::string> lines = form_->Memo1->lines();

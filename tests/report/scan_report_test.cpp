@@ -70,6 +70,7 @@ TEST(ScanReport, WrittenReportReadsBackWhole) {
   ASSERT_TRUE(report.fingerprint);
   ASSERT_EQ(report.fingerprint->first_block_sha256.size(), scanned.rows.size());
   report.image_hashes = sources::ImageHashes{"0123", "4567"};
+  report.scan_position = report.sectors - 78;
   recover::RecoveredFile file;
   file.number = 2;
   file.name = scanned.rows[1].name;
@@ -86,6 +87,7 @@ TEST(ScanReport, WrittenReportReadsBackWhole) {
   EXPECT_EQ(back->signature_sector, report.signature_sector);
   EXPECT_EQ(back->unreadable, report.unreadable);
   EXPECT_EQ(back->image_hashes, report.image_hashes);
+  EXPECT_EQ(back->scan_position, report.scan_position);
   ASSERT_EQ(back->clips.size(), report.clips.size());
   for (std::size_t i = 0; i < report.clips.size(); ++i) {
     const ClipRow& a = back->clips[i];
@@ -143,6 +145,8 @@ TEST(ScanReport, InconsistentReportsAreRefusedWithWhatIsWrong) {
       {doc("[[0, 2, 3]]"), "应为数对"},
       {doc("[[-1, 2]]"), "数对无效"},
       {doc("[[0, 2]]", ", \"files\": {}"), "files"},
+      {doc("[[0, 2]]", ", \"scan_position\": 101"), "scan_position"},
+      {doc("[[0, 2]]", ", \"scan_position\": \"9\""), "scan_position"},
       {doc("[[0, 2]]", ", \"signature_sha256\": \"abc\""), "散列值无效"},
       {doc("[[0, 2]]", ", \"signature_sha256\": \"" + std::string(64, 'f') + "\""), "签名扇区与其散列值不符"},
       {"{\"source\": \"a\"}", "sectors"},
