@@ -517,6 +517,47 @@ std::vector<std::string> Memo::lines() {
   return out;
 }
 
+CreateParams Edit::create_params() {
+  CreateParams p;
+  p.class_name = WC_EDITW;
+  p.text = widen(text);
+  p.style |= WS_TABSTOP | ES_AUTOHSCROLL;
+  p.ex_style = WS_EX_CLIENTEDGE;
+  return p;
+}
+
+std::string Edit::get_text() {
+  const int n = GetWindowTextLengthW(handle());
+  std::wstring wide(size_t(n) + 1, L'\0');
+  wide.resize(size_t(GetWindowTextW(handle(), wide.data(), n + 1)));
+  return narrow(wide);
+}
+
+CreateParams ComboBox::create_params() {
+  CreateParams p;
+  p.class_name = WC_COMBOBOXW;
+  // The height given is the closed box's; the list drops below it.
+  p.style |= WS_TABSTOP | WS_VSCROLL | (style == Style::drop_down ? CBS_DROPDOWN : CBS_DROPDOWNLIST);
+  return p;
+}
+
+void ComboBox::created() {
+  for (const std::string& item : items_) {
+    const std::wstring wide = widen(item);
+    SendMessageW(handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  }
+}
+
+void ComboBox::add_item(const std::string& item) {
+  items_.push_back(item);
+  if (!handle_allocated()) return;
+  const std::wstring wide = widen(item);
+  SendMessageW(handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
+void ComboBox::set_item_index(int index) { SendMessageW(handle(), CB_SETCURSEL, WPARAM(index), 0); }
+int ComboBox::item_index() { return int(SendMessageW(handle(), CB_GETCURSEL, 0, 0)); }
+
 CreateParams ProgressBar::create_params() {
   CreateParams p;
   p.class_name = PROGRESS_CLASSW;

@@ -249,6 +249,41 @@ class Memo : public WinControl {
   CreateParams create_params() override;
 };
 
+// A single-line edit with a sunken client edge.
+class Edit : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TEdit"; }
+  bool is(Kind kind) const override { return kind == Kind::edit || WinControl::is(kind); }
+  std::string text;
+  std::string get_text();
+
+ protected:
+  CreateParams create_params() override;
+};
+
+// A drop-down combo box: an edit with a list (drop_down) or a list only
+// (drop_down_list). Items added before the window exists are added when it
+// is made.
+class ComboBox : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TComboBox"; }
+  bool is(Kind kind) const override { return kind == Kind::combo_box || WinControl::is(kind); }
+  enum class Style { drop_down, drop_down_list };
+  Style style = Style::drop_down_list;
+  void add_item(const std::string& item);
+  void set_item_index(int index);
+  int item_index();
+
+ protected:
+  CreateParams create_params() override;
+  void created() override;
+
+ private:
+  std::vector<std::string> items_;
+};
+
 class ProgressBar : public WinControl {
  public:
   using WinControl::WinControl;
