@@ -558,6 +558,25 @@ void ComboBox::add_item(const std::string& item) {
 void ComboBox::set_item_index(int index) { SendMessageW(handle(), CB_SETCURSEL, WPARAM(index), 0); }
 int ComboBox::item_index() { return int(SendMessageW(handle(), CB_GETCURSEL, 0, 0)); }
 
+CreateParams TrackBar::create_params() {
+  CreateParams p;
+  p.class_name = TRACKBAR_CLASSW;
+  p.style |= WS_TABSTOP | TBS_AUTOTICKS | (vertical ? TBS_VERT : TBS_HORZ);
+  return p;
+}
+
+bool TrackBar::set_property(std::string_view name, bool value) {
+  if (name != "Transparent") return WinControl::set_property(name, value);
+  transparent = value;
+  return true;
+}
+
+void TrackBar::set_range(int min, int max) {
+  SendMessageW(handle(), TBM_SETRANGEMIN, FALSE, min);
+  SendMessageW(handle(), TBM_SETRANGEMAX, TRUE, max);
+}
+void TrackBar::set_position(int position) { SendMessageW(handle(), TBM_SETPOS, TRUE, position); }
+
 CreateParams ProgressBar::create_params() {
   CreateParams p;
   p.class_name = PROGRESS_CLASSW;

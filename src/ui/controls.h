@@ -284,6 +284,21 @@ class ComboBox : public WinControl {
   std::vector<std::string> items_;
 };
 
+// A track bar with a thumb on a horizontal (or vertical) channel.
+class TrackBar : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TTrackBar"; }
+  bool set_property(std::string_view name, bool value) override;
+  bool vertical = false;
+  bool transparent = false;
+  void set_range(int min, int max);
+  void set_position(int position);
+
+ protected:
+  CreateParams create_params() override;
+};
+
 class ProgressBar : public WinControl {
  public:
   using WinControl::WinControl;

@@ -7,6 +7,7 @@
 
 #include "skin/data/skin_win.h"
 #include "skin/paint/paint_win.h"
+#include "ui/component.h"
 
 namespace clip::skin {
 namespace {
@@ -176,6 +177,47 @@ void TSkinProgress::draw_blocks(HDC work, const Rect& r, const TDataSkinBorder& 
   }
   paint::transparent_blit(work, Rect::sized(r.left + e.LeftWidth, r.top + (r.height() - ch) / 2, bw, ch),
                           strip.get());
+}
+
+// ---------------------------------------------------------------------------
+// Track bars
+
+bool TSkinTrackBar::BeforeMessage(SkinMessage& m) {
+  switch (m.msg) {
+    case WM_ERASEBKGND:
+      m.result = 1;
+      return false;
+    case WM_NOTIFY:
+    case ui::kReflectNotify: {
+      auto* draw = reinterpret_cast<NMCUSTOMDRAW*>(m.lparam);
+      if (!draw || draw->hdr.code != NM_CUSTOMDRAW || draw->hdr.hwndFrom != hwnd_) return true;
+      const TrackDraw answer = trackbar_custom_draw(draw->dwDrawStage, draw->dwItemSpec);
+      if (answer.draw_thumb) draw_thumb(draw->hdc);
+      m.result = LRESULT(answer.answer);
+      return false;
+    }
+    default:
+      return TSkinControl::BeforeMessage(m);
+  }
+}
+
+void TSkinTrackBar::draw_thumb(HDC dc) {
+  RECT thumb{};
+  SendMessageW(hwnd_, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+  const SkinElements& e = data_->elements();
+  const bool vertical = GetWindowLongPtrW(hwnd_, GWL_STYLE) & TBS_VERT;
+  const TDataSkinObject* picture = vertical ? element(e.TrackbarThumbVert) : nullptr;
+  if (!picture) picture = element(e.TrackbarThumbHorz);
+  if (picture) {
+    paint::draw_strip_frame(dc, {thumb.left, thumb.top, thumb.right, thumb.bottom}, bitmap_of(*picture), true, 5, 2);
+    return;
+  }
+  const ui::gdi_object<HPEN> pen(CreatePen(PS_SOLID, 1, skin_colour(SkinColour::ButtonShadow)));
+  const int saved = SaveDC(dc);
+  SelectObject(dc, pen.get());
+  Rectangle(dc, thumb.left, thumb.top, thumb.right, thumb.bottom);
+  // The pen is deleted after the DC has let go of it.
+  RestoreDC(dc, saved);
 }
 
 }  // namespace clip::skin

@@ -5,7 +5,9 @@
 // three-dimensional line), its text and the size grip; the bar's own
 // painting, owner-drawn panels included, does not run. A progress bar keeps
 // its own painting and gets the skin's trough and bar painted over it, the
-// bar as long as the position is of the upper limit.
+// bar as long as the position is of the upper limit. A track bar keeps its
+// channel and tick marks and gets the skin's thumb through its custom
+// drawing.
 #pragma once
 
 #include "skin/controls/control_geometry.h"
@@ -31,6 +33,15 @@ class TSkinProgress : public TSkinControl {
 
  private:
   void draw_blocks(HDC work, const Rect& r, const TDataSkinBorder& e, int position, int upper);
+};
+
+class TSkinTrackBar : public TSkinControl {
+ public:
+  TSkinTrackBar() : TSkinControl(Companion::track_bar) {}
+  bool BeforeMessage(SkinMessage& m) override;
+
+ private:
+  void draw_thumb(HDC dc);
 };
 
 }  // namespace clip::skin

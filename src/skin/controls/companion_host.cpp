@@ -56,6 +56,7 @@ bool companion_built(Companion kind) {
     case Companion::up_down:
     case Companion::status_bar:
     case Companion::progress:
+    case Companion::track_bar:
       return true;
     default:
       return false;
@@ -81,6 +82,7 @@ std::unique_ptr<TSkinControl> make_companion(Companion kind) {
     case Companion::up_down: return std::make_unique<TSkinUpDown>();
     case Companion::status_bar: return std::make_unique<TSkinStatusBar>();
     case Companion::progress: return std::make_unique<TSkinProgress>();
+    case Companion::track_bar: return std::make_unique<TSkinTrackBar>();
     default: return nullptr;
   }
 }

@@ -310,4 +310,12 @@ std::vector<int> chunk_offsets(int bar_width, int chunk_width) {
   return out;
 }
 
+TrackDraw trackbar_custom_draw(unsigned stage, uintptr_t part) {
+  constexpr unsigned kPrePaint = 1, kItemPrePaint = 0x10001, kNotifyItemDraw = 0x20, kSkipDefault = 4;
+  constexpr uintptr_t kThumb = 2;
+  if (stage == kPrePaint) return {kNotifyItemDraw, false};
+  if (stage == kItemPrePaint && part == kThumb) return {kSkipDefault, true};
+  return {};
+}
+
 }  // namespace clip::skin

@@ -212,6 +212,17 @@ std::optional<Rect> progress_bar_rect(const Rect& trough, int position, int uppe
 // covering `bar_width` (one more than fit, the last one cut by the strip).
 std::vector<int> chunk_offsets(int bar_width, int chunk_width);
 
+// A track bar's answer to one custom-draw notification (the platform's
+// CDDS_ stage and TBCD_ part): notify per part at the pre-paint stage, let
+// the platform draw the tick marks and the channel, and draw the thumb
+// ourselves (skip the platform's). Anything else is the platform's.
+struct TrackDraw {
+  unsigned answer = 0;
+  bool draw_thumb = false;
+  friend constexpr bool operator==(const TrackDraw&, const TrackDraw&) = default;
+};
+TrackDraw trackbar_custom_draw(unsigned stage, uintptr_t part);
+
 // The rounded frame of a group box: the window less the upper half of a
 // caption line (one pixel more), so the caption sits across its top edge.
 Rect group_frame_rect(const Rect& window, int text_height);

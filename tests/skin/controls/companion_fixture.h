@@ -71,6 +71,7 @@ inline COLORREF updown_glyph_colour(int frame) { return RGB(10, 25 * frame, 10);
 inline COLORREF edge_colour(int frame) { return RGB(60, 60 * frame, 200); }
 inline constexpr COLORREF kTrough = RGB(10, 10, 60), kBar = RGB(250, 160, 0), kChunk = RGB(0, 200, 100);
 inline constexpr int kChunkWidth = 6;
+inline COLORREF thumb_colour(int frame) { return RGB(30 * frame, 90, 250); }
 
 struct SkinParts {
   bool buttons = true;
@@ -82,6 +83,7 @@ struct SkinParts {
   bool updown = true;
   bool status_edges = true;
   int progress_style = 0;
+  bool track_thumb = true;
 };
 
 inline std::vector<uint8_t> skin_property(SkinParts parts) {
@@ -108,6 +110,7 @@ inline std::vector<uint8_t> skin_property(SkinParts parts) {
            "\r\nNormalColour2=250 5 5\r\n";
   ini += "[Progress]\r\nBitmap=progress.bmp\r\nChunk=chunk.bmp\r\nLeftWidth=2\r\nRightWidth=2\r\nTopHeight=2"
          "\r\nBottomHeight=2\r\nStyle=" + std::to_string(parts.progress_style) + "\r\n";
+  if (parts.track_thumb) ini += "[Trackbar.ThumbHorz]\r\nImage=thumbh.bmp\r\n";
   Pixels24 combo(48, 12);
   for (int y = 0; y < combo.height; ++y)
     for (int x = 0; x < combo.width; ++x) combo.set_rgb(x, y, rgb_of(combo_colour(x / 12 + 1, x % 12 >= 6)));
@@ -138,6 +141,7 @@ inline std::vector<uint8_t> skin_property(SkinParts parts) {
       {"progress.bmp", strip(8, 8, parts.progress_style == 1 ? 1 : 2, false,
                              [](int f) { return f == 1 ? kTrough : kBar; })},
       {"chunk.bmp", save_bmp24(chunk)},
+      {"thumbh.bmp", strip(10, 20, 5, false, thumb_colour)},
   };
   const std::vector<uint8_t> stream = pack_skin_stream(entries).value();
   std::vector<uint8_t> property;

@@ -353,6 +353,15 @@ TEST(ProgressGeometry, BarIsThePositionOverTheUpperLimitOfTheWidth) {
   EXPECT_EQ(progress_bar_rect(trough, 300, 200), trough) << "never past the trough";
 }
 
+TEST(TrackBarCustomDraw, OnlyTheThumbIsOurs) {
+  EXPECT_EQ(trackbar_custom_draw(1, 0), (TrackDraw{0x20, false})) << "asks for each part";
+  EXPECT_EQ(trackbar_custom_draw(0x10001, 2), (TrackDraw{4, true})) << "thumb: drawn here, the platform's skipped";
+  EXPECT_EQ(trackbar_custom_draw(0x10001, 1), TrackDraw{}) << "tick marks";
+  EXPECT_EQ(trackbar_custom_draw(0x10001, 3), TrackDraw{}) << "channel";
+  EXPECT_EQ(trackbar_custom_draw(0x10002, 2), TrackDraw{}) << "post-paint of the thumb";
+  EXPECT_EQ(trackbar_custom_draw(2, 2), TrackDraw{});
+}
+
 TEST(ProgressGeometry, BlockStripHasOneChunkMoreThanFits) {
   EXPECT_EQ(chunk_offsets(25, 8), (std::vector<int>{0, 8, 16, 24}));
   EXPECT_EQ(chunk_offsets(24, 8), (std::vector<int>{0, 8, 16, 24}));

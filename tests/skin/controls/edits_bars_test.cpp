@@ -365,6 +365,56 @@ TEST_F(Edits, BlockProgressRepeatsTheChunkFromTheLeftMargin) {
 }
 
 // ---------------------------------------------------------------------------
+// Track bars
+
+// A track bar on the test form, skinned by the form's dispatch; answers its
+// thumb's rectangle after a paint.
+RECT skinned_track_bar(ui::Form& form, CompanionHost& host, ui::TrackBar*& bar) {
+  bar = form.make<ui::TrackBar>("TrackBar1");
+  bar->set_bounds(10, 10, 200, 40);
+  bar->set_parent(&form);
+  bar->set_range(0, 10);
+  bar->set_position(5);
+  host.SkinChildren(form);
+  repaint(bar->handle());
+  RECT thumb{};
+  SendMessageW(bar->handle(), TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+  return thumb;
+}
+
+TEST_F(Edits, TrackBarThumbIsTheSkinsSecondFrameOverThePlatformsChannel) {
+  ui::TrackBar* bar = nullptr;
+  CompanionHost& host = host_for(form_->handle(), form_);
+  const RECT thumb = skinned_track_bar(*form_, host, bar);
+  TSkinControl* companion = host.FindSkinControl(bar->handle());
+  ASSERT_NE(companion, nullptr);
+  EXPECT_EQ(companion->kind(), Companion::track_bar);
+  ASSERT_GT(thumb.right - thumb.left, 2);
+  EXPECT_EQ(on_screen(bar->handle(), (thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2),
+            thumb_colour(2));
+  // Moved, the thumb is drawn at its new place.
+  bar->set_position(9);
+  repaint(bar->handle());
+  RECT moved{};
+  SendMessageW(bar->handle(), TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&moved));
+  ASSERT_GT(moved.left, thumb.right);
+  EXPECT_EQ(on_screen(bar->handle(), (moved.left + moved.right) / 2, (moved.top + moved.bottom) / 2),
+            thumb_colour(2));
+  EXPECT_NE(on_screen(bar->handle(), (thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2),
+            thumb_colour(2));
+}
+
+TEST_F(Edits, TrackBarWithoutThumbPicturesOutlinesTheThumbInTheShadowColour) {
+  data_ = make_skin({.track_thumb = false});
+  ui::TrackBar* bar = nullptr;
+  CompanionHost& host = host_for(form_->handle(), form_);
+  const RECT thumb = skinned_track_bar(*form_, host, bar);
+  ASSERT_NE(host.FindSkinControl(bar->handle()), nullptr);
+  EXPECT_EQ(on_screen(bar->handle(), thumb.left, (thumb.top + thumb.bottom) / 2), kShadow);
+  EXPECT_EQ(on_screen(bar->handle(), thumb.right - 1, (thumb.top + thumb.bottom) / 2), kShadow);
+}
+
+// ---------------------------------------------------------------------------
 // Lifetimes
 
 TEST_F(Edits, ControlsDestroyedWhileAttachedLeaveNothingAndRepaintsLeakNothing) {
