@@ -316,6 +316,14 @@ CreateParams GroupBox::create_params() {
   return p;
 }
 
+LRESULT GroupBox::default_handler(Message& m) {
+  if (m.msg != WM_ERASEBKGND) return WinControl::default_handler(m);
+  RECT client;
+  GetClientRect(handle(), &client);
+  Canvas(reinterpret_cast<HDC>(m.wparam)).fill_rect(client, color());
+  return 1;
+}
+
 void Button::click() {
   // A copy: the event may replace itself while it runs.
   if (std::function<void()> event = OnClick) event();
@@ -576,6 +584,36 @@ void TrackBar::set_range(int min, int max) {
   SendMessageW(handle(), TBM_SETRANGEMAX, TRUE, max);
 }
 void TrackBar::set_position(int position) { SendMessageW(handle(), TBM_SETPOS, TRUE, position); }
+
+CreateParams CheckBox::create_params() {
+  CreateParams p;
+  p.class_name = WC_BUTTONW;
+  p.text = widen(caption);
+  p.style |= WS_TABSTOP | (allow_grayed ? BS_AUTO3STATE : BS_AUTOCHECKBOX);
+  return p;
+}
+
+bool CheckBox::set_property(std::string_view name, bool value) {
+  if (name != "Checked") return WinControl::set_property(name, value);
+  set_state(value ? BST_CHECKED : BST_UNCHECKED);
+  return true;
+}
+
+void CheckBox::set_state(int state) { SendMessageW(handle(), BM_SETCHECK, WPARAM(state), 0); }
+int CheckBox::state() { return int(SendMessageW(handle(), BM_GETCHECK, 0, 0)); }
+
+CreateParams RadioButton::create_params() {
+  CreateParams p = CheckBox::create_params();
+  p.style = (p.style & ~DWORD(BS_TYPEMASK)) | BS_AUTORADIOBUTTON;
+  return p;
+}
+
+CreateParams UpDown::create_params() {
+  CreateParams p;
+  p.class_name = UPDOWN_CLASSW;
+  if (horizontal) p.style |= UDS_HORZ;
+  return p;
+}
 
 CreateParams ProgressBar::create_params() {
   CreateParams p;

@@ -178,6 +178,9 @@ class GroupBox : public WinControl {
 
  protected:
   CreateParams create_params() override;
+  // The platform's group box never fills its inside: with controls placed
+  // in it, the gaps between them would show whatever was there before.
+  LRESULT default_handler(Message& message) override;
 };
 
 // A push button with a glyph beside its caption, painted by itself.
@@ -294,6 +297,45 @@ class TrackBar : public WinControl {
   bool transparent = false;
   void set_range(int min, int max);
   void set_position(int position);
+
+ protected:
+  CreateParams create_params() override;
+};
+
+// A check box; allow_grayed gives it the third, indeterminate state.
+class CheckBox : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TCheckBox"; }
+  bool is(Kind kind) const override { return kind == Kind::check_box || WinControl::is(kind); }
+  bool set_property(std::string_view name, bool value) override;
+  std::string caption;
+  bool allow_grayed = false;
+  // BST_UNCHECKED, BST_CHECKED or BST_INDETERMINATE.
+  void set_state(int state);
+  int state();
+
+ protected:
+  CreateParams create_params() override;
+};
+
+class RadioButton : public CheckBox {
+ public:
+  using CheckBox::CheckBox;
+  const char* class_name() const override { return "TRadioButton"; }
+  bool is(Kind kind) const override { return kind == Kind::radio_button || WinControl::is(kind); }
+
+ protected:
+  CreateParams create_params() override;
+};
+
+// Two arrow buttons that step a position (stacked, or side by side when
+// horizontal).
+class UpDown : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TUpDown"; }
+  bool horizontal = false;
 
  protected:
   CreateParams create_params() override;
