@@ -70,16 +70,8 @@ PanelText panel_text(HWND bar, int index) {
 
 bool TSkinStatusBar::BeforeMessage(SkinMessage& m) {
   // Without the work bitmap the bar paints itself.
-  if (!paint::painting_started()) return TSkinControl::BeforeMessage(m);
-  switch (m.msg) {
-    case WM_PAINT:
-      return paint_instead(m);
-    case WM_ERASEBKGND:
-      m.result = 1;
-      return false;
-    default:
-      return TSkinControl::BeforeMessage(m);
-  }
+  if (paint::painting_started() && take_painting(m)) return false;
+  return TSkinControl::BeforeMessage(m);
 }
 
 void TSkinStatusBar::DrawSkin(HDC dc, const RECT& rect) {

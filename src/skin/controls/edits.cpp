@@ -152,15 +152,11 @@ void TSkinComBox::AfterMessage(SkinMessage& m) {
       if (start_hot_tracking(hwnd_, mouse_)) Redraw();
       break;
     case ui::kMouseEnter:
-      if (IsWindowEnabled(hwnd_)) {
-        mouse_ |= kHot;
-        Redraw();
-      }
-      break;
     case ui::kMouseLeave:
     case WM_MOUSELEAVE:
+      // A disabled box keeps its face whatever the mouse does.
       if (IsWindowEnabled(hwnd_)) {
-        mouse_ &= uint8_t(~kHot);
+        mouse_ = m.msg == ui::kMouseEnter ? uint8_t(mouse_ | kHot) : uint8_t(mouse_ & ~kHot);
         Redraw();
       }
       break;
@@ -223,12 +219,8 @@ void TSkinComBox::draw_simple(HDC dc, const RECT& rect, const TDataSkinBorder& b
 // Up-down controls
 
 bool TSkinUpDown::BeforeMessage(SkinMessage& m) {
+  if (take_painting(m)) return false;
   switch (m.msg) {
-    case WM_PAINT:
-      return paint_instead(m);
-    case WM_ERASEBKGND:
-      m.result = 1;
-      return false;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
       CallDefault(m);
@@ -254,14 +246,10 @@ void TSkinUpDown::AfterMessage(SkinMessage& m) {
       break;
     }
     case ui::kMouseEnter:
-      if (IsWindowEnabled(hwnd_)) {
-        mouse_ |= kHot;
-        Redraw();
-      }
-      break;
     case ui::kMouseLeave:
     case WM_MOUSELEAVE:
-      mouse_ &= uint8_t(~kHot);
+      if (m.msg != ui::kMouseEnter || IsWindowEnabled(hwnd_))
+        mouse_ = m.msg == ui::kMouseEnter ? uint8_t(mouse_ | kHot) : uint8_t(mouse_ & ~kHot);
       Redraw();
       break;
     default:

@@ -264,6 +264,16 @@ bool TSkinControl::paint_instead(SkinMessage& m) {
   return false;
 }
 
+bool TSkinControl::take_painting(SkinMessage& m) {
+  if (m.msg == WM_PAINT) {
+    paint_instead(m);
+    return true;
+  }
+  if (m.msg != WM_ERASEBKGND) return false;
+  m.result = 1;
+  return true;
+}
+
 COLORREF TSkinControl::skin_colour(SkinColour c) const {
   return data_ ? paint::to_colorref(data_->elements().colour(c)) : GetSysColor(COLOR_BTNFACE);
 }

@@ -228,7 +228,9 @@ inline POINT centre_on_screen(HWND hwnd) {
   return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
-class Companions : public testing::Test {
+// Tests on skinned controls: the common controls registered and the work
+// bitmap of the painting routines made for the whole suite.
+class PaintingTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
@@ -236,6 +238,10 @@ class Companions : public testing::Test {
     paint::start_painting();
   }
   static void TearDownTestSuite() { paint::stop_painting(); }
+};
+
+class Companions : public PaintingTest {
+ protected:
   void SetUp() override {
     data_ = make_skin();
     ASSERT_FALSE(data_->not_ready());

@@ -39,7 +39,19 @@ void point_at(HWND hwnd, int x, int y) {
   SetCursorPos(p.x, p.y);
 }
 
-using Edits = Companions;
+class Edits : public Companions {
+ protected:
+  // A companion of class T attached by handle to `control`, listed with a
+  // companion list of `parent` (a window the dispatch of dialogs does not
+  // give such a companion).
+  template <typename T>
+  T* hooked(HWND parent, HWND control) {
+    CompanionHost& host = host_ ? *host_ : host_for(parent, nullptr);
+    auto* companion = new T;
+    companion->HookWindow(control, *data_, host);
+    return companion;
+  }
+};
 
 // ---------------------------------------------------------------------------
 // Edits and their up-down child
@@ -103,9 +115,7 @@ TEST_F(Edits, BorderedEditGetsTwoRingsAndItsUpDownChildACompanionOfItsOwn) {
 TEST_F(Edits, UpDownPressedFaceFollowsThePointerBetweenItsHalves) {
   HWND parent = make_plain();
   HWND spin = child_ex(parent, 0, UPDOWN_CLASSW, 0, 40, 40, 18, 40);
-  CompanionHost& host = host_for(parent, nullptr);
-  auto* arrows = new TSkinUpDown;
-  arrows->HookWindow(spin, *data_, host);
+  auto* arrows = hooked<TSkinUpDown>(parent, spin);
   const SIZE size = window_size(spin);
   const int upper = size.cy / 4, lower = size.cy * 3 / 4;
 
@@ -140,9 +150,7 @@ TEST_F(Edits, UpDownWithoutItsElementsIsDrawnPlainlySideBySideWhenHorizontal) {
   data_ = make_skin({.updown = false});
   HWND parent = make_plain();
   HWND spin = child_ex(parent, 0, UPDOWN_CLASSW, UDS_HORZ, 40, 40, 40, 16);
-  CompanionHost& host = host_for(parent, nullptr);
-  auto* arrows = new TSkinUpDown;
-  arrows->HookWindow(spin, *data_, host);
+  auto* arrows = hooked<TSkinUpDown>(parent, spin);
   const SIZE size = window_size(spin);
   point_at(spin, 5, 8);
   SendMessageW(spin, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 8));
@@ -280,9 +288,7 @@ TEST_F(Edits, StatusBarPanelsGetTheFrameOfTheirBevelAndTheGripItsPicture) {
   HWND parent = make_plain();
   const StatusFixture s = status_bar(parent, SBARS_SIZEGRIP);
   test::MessageRecorder parent_hears(parent, {WM_DRAWITEM});
-  CompanionHost& host = host_for(parent, nullptr);
-  auto* companion = new TSkinStatusBar;
-  companion->HookWindow(s.bar, *data_, host);
+  auto* companion = hooked<TSkinStatusBar>(parent, s.bar);
   const SIZE size = window_size(s.bar);
 
   const Picture p(*companion, s.bar);
@@ -302,9 +308,7 @@ TEST_F(Edits, StatusBarWithoutEdgesOrGripPicturesGetsPlainBevelsAndNoGrip) {
   data_ = make_skin({.extra_images = false, .status_edges = false});
   HWND parent = make_plain();
   const StatusFixture s = status_bar(parent, SBARS_SIZEGRIP);
-  CompanionHost& host = host_for(parent, nullptr);
-  auto* companion = new TSkinStatusBar;
-  companion->HookWindow(s.bar, *data_, host);
+  auto* companion = hooked<TSkinStatusBar>(parent, s.bar);
   const SIZE size = window_size(s.bar);
   const Picture p(*companion, s.bar);
   const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_BTNHIGHLIGHT);
@@ -322,9 +326,7 @@ TEST_F(Edits, StatusBarWithoutEdgesOrGripPicturesGetsPlainBevelsAndNoGrip) {
 TEST_F(Edits, ProgressBarIsThePositionOverTheUpperLimitOfTheTrough) {
   HWND parent = make_plain();
   HWND bar = child_ex(parent, 0, PROGRESS_CLASSW, 0, 10, 100, 202, 16);
-  CompanionHost& host = host_for(parent, nullptr);
-  auto* companion = new TSkinProgress;
-  companion->HookWindow(bar, *data_, host);
+  auto* companion = hooked<TSkinProgress>(parent, bar);
   const SIZE size = window_size(bar);
   SendMessageW(bar, PBM_SETRANGE32, 50, 200);
   SendMessageW(bar, PBM_SETPOS, 100, 0);
@@ -350,9 +352,7 @@ TEST_F(Edits, BlockProgressRepeatsTheChunkFromTheLeftMargin) {
   data_ = make_skin({.progress_style = 1});
   HWND parent = make_plain();
   HWND bar = child_ex(parent, 0, PROGRESS_CLASSW, 0, 10, 100, 200, 16);
-  CompanionHost& host = host_for(parent, nullptr);
-  auto* companion = new TSkinProgress;
-  companion->HookWindow(bar, *data_, host);
+  auto* companion = hooked<TSkinProgress>(parent, bar);
   SendMessageW(bar, PBM_SETRANGE32, 0, 100);
   SendMessageW(bar, PBM_SETPOS, 50, 0);
   const int y = window_size(bar).cy / 2;
@@ -427,10 +427,8 @@ TEST_F(Edits, ControlsDestroyedWhileAttachedLeaveNothingAndRepaintsLeakNothing) 
   SendMessageW(bar, PBM_SETPOS, 30, 0);
   CompanionHost& host = host_for(parent, nullptr);
   host.SkinChildWindows();
-  for (HWND h : {status, bar}) {
-    auto* c = h == status ? static_cast<TSkinControl*>(new TSkinStatusBar) : new TSkinProgress;
-    c->HookWindow(h, *data_, host);
-  }
+  hooked<TSkinStatusBar>(parent, status);
+  hooked<TSkinProgress>(parent, bar);
   repaint(parent);
   ASSERT_EQ(host.controls().size(), 5u) << "edit, its up-down, combo box, status bar, progress bar";
 

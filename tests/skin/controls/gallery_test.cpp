@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include "skin/controls/companion_fixture.h"
 #include "skin/controls/gallery.h"
 #include "skin/controls/skin_control.h"
 #include "skin/frame/form_skin.h"
@@ -18,14 +19,8 @@ namespace {
 
 using skin::Companion;
 
-class Gallery : public testing::Test {
+class Gallery : public skin::PaintingTest {
  protected:
-  static void SetUpTestSuite() {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);
-    skin::paint::start_painting();
-  }
-  static void TearDownTestSuite() { skin::paint::stop_painting(); }
   void SetUp() override {
     gallery_ = root_.make<TGalleryForm>();
     ASSERT_TRUE(gallery_->build());
