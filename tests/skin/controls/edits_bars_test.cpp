@@ -415,6 +415,29 @@ TEST_F(Edits, TrackBarWithoutThumbPicturesOutlinesTheThumbInTheShadowColour) {
 }
 
 // ---------------------------------------------------------------------------
+// Mapped classes
+
+TEST_F(Edits, ClassMappedToAnEditGetsTheEditCompanionUnlessEditsAreSwitchedOff) {
+  data_->Skin3rd = {"TMemo=edit"};
+  auto* memo = form_->make<ui::Memo>("Memo1");
+  memo->set_bounds(10, 10, 200, 80);
+  memo->set_parent(form_);
+  CompanionHost& host = host_for(form_->handle(), form_);
+  host.SkinChildren(*form_);
+  TSkinControl* companion = host.FindSkinControl(memo->handle());
+  ASSERT_NE(companion, nullptr);
+  EXPECT_EQ(companion->kind(), Companion::edit) << "the mapping wins over the memo's own row";
+  repaint(memo->handle());
+  EXPECT_EQ(on_screen(memo->handle(), 0, 20), kShadow);
+
+  host_.reset();
+  data_->SkinControls.remove(xcEdit);
+  CompanionHost& without = host_for(form_->handle(), form_);
+  without.SkinChildren(*form_);
+  EXPECT_EQ(without.FindSkinControl(memo->handle()), nullptr) << "nor does the class table skin it";
+}
+
+// ---------------------------------------------------------------------------
 // Lifetimes
 
 TEST_F(Edits, ControlsDestroyedWhileAttachedLeaveNothingAndRepaintsLeakNothing) {
