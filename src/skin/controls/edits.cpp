@@ -145,8 +145,13 @@ void TSkinComBox::AfterMessage(SkinMessage& m) {
       Redraw();
       break;
     case WM_LBUTTONUP:
-      mouse_ &= uint8_t(~kPressed);
-      Redraw();
+    case WM_CAPTURECHANGED:
+      // A press released over the dropped list (which took the capture)
+      // never reaches the box as a button-up: losing the capture ends it.
+      if (m.msg == WM_LBUTTONUP || (mouse_ & kPressed)) {
+        mouse_ &= uint8_t(~kPressed);
+        Redraw();
+      }
       break;
     case WM_MOUSEMOVE:
       if (start_hot_tracking(hwnd_, mouse_)) Redraw();

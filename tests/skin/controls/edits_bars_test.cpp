@@ -218,6 +218,13 @@ TEST_F(Edits, ComboBoxShowsTheFaceOfItsStateAndLeavesItsEditAreaAlone) {
   EXPECT_EQ(combo_frame(Picture(*box, combo), c), 2) << "pressed";
   SendMessageW(combo, WM_LBUTTONUP, 0, MAKELPARAM(c.parts.button.left + 2, 5));
   SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+  // Pressed again, and released where another window has the capture.
+  SendMessageW(combo, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(c.parts.button.left + 2, 5));
+  EXPECT_EQ(combo_frame(Picture(*box, combo), c), 2);
+  SetCapture(parent);
+  ReleaseCapture();
+  SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
+  EXPECT_EQ(box->mouse() & TSkinControl::kPressed, 0) << "the press ends with the capture";
   SetFocus(parent);
   EXPECT_EQ(combo_frame(Picture(*box, combo), c), 1);
 
