@@ -133,6 +133,9 @@ void TSkinProgress::DrawSkin(HDC dc, const RECT& rect) {
   const TDataSkinBorder* e = data_ ? data_->elements().Progress.get() : nullptr;
   if (!e || e->Bitmap.empty() || !hwnd_ || !host_) return;
   if (e->Style == 1 && e->Bitmap2.empty()) return;
+  // The skin's pictures run left to right: a vertical bar keeps its own look
+  // rather than show its position sideways.
+  if (GetWindowLongPtrW(hwnd_, GWL_STYLE) & PBS_VERTICAL) return;
   const int w = rect.right - rect.left, h = rect.bottom - rect.top;
   if (w <= 0 || h <= 0) return;
   HDC work = paint::work_dc(w, h);

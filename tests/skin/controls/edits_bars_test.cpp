@@ -353,6 +353,13 @@ TEST_F(Edits, ProgressBarIsThePositionOverTheUpperLimitOfTheTrough) {
   SendMessageW(bar, PBM_SETRANGE32, 0, 100);
   SendMessageW(bar, PBM_SETPOS, 0, 0);
   EXPECT_EQ(Picture(*companion, bar).at(5, size.cy / 2), kTrough) << "so does position 0";
+
+  // A vertical bar is left as the platform draws it.
+  HWND standing = child_ex(parent, 0, PROGRESS_CLASSW, PBS_VERTICAL, 250, 10, 16, 120);
+  SendMessageW(standing, PBM_SETPOS, 50, 0);
+  const Picture upright(*hooked<TSkinProgress>(parent, standing), standing);
+  EXPECT_EQ(upright.at(8, 100), RGB(255, 255, 255));
+  EXPECT_EQ(upright.at(8, 10), RGB(255, 255, 255));
 }
 
 TEST_F(Edits, BlockProgressRepeatsTheChunkFromTheLeftMargin) {
