@@ -316,6 +316,14 @@ CreateParams GroupBox::create_params() {
   return p;
 }
 
+LRESULT GroupBox::default_handler(Message& m) {
+  if (m.msg != WM_ERASEBKGND) return WinControl::default_handler(m);
+  RECT client;
+  GetClientRect(handle(), &client);
+  Canvas(reinterpret_cast<HDC>(m.wparam)).fill_rect(client, color());
+  return 1;
+}
+
 void Button::click() {
   // A copy: the event may replace itself while it runs.
   if (std::function<void()> event = OnClick) event();
@@ -515,6 +523,96 @@ std::vector<std::string> Memo::lines() {
     start = end + 2;
   }
   return out;
+}
+
+CreateParams Edit::create_params() {
+  CreateParams p;
+  p.class_name = WC_EDITW;
+  p.text = widen(text);
+  p.style |= WS_TABSTOP | ES_AUTOHSCROLL;
+  p.ex_style = WS_EX_CLIENTEDGE;
+  return p;
+}
+
+std::string Edit::get_text() {
+  const int n = GetWindowTextLengthW(handle());
+  std::wstring wide(size_t(n) + 1, L'\0');
+  wide.resize(size_t(GetWindowTextW(handle(), wide.data(), n + 1)));
+  return narrow(wide);
+}
+
+CreateParams ComboBox::create_params() {
+  CreateParams p;
+  p.class_name = WC_COMBOBOXW;
+  // The height given is the closed box's; the list drops below it.
+  p.style |= WS_TABSTOP | WS_VSCROLL | (style == Style::drop_down ? CBS_DROPDOWN : CBS_DROPDOWNLIST);
+  return p;
+}
+
+void ComboBox::created() {
+  for (const std::string& item : items_) {
+    const std::wstring wide = widen(item);
+    SendMessageW(handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  }
+}
+
+void ComboBox::add_item(const std::string& item) {
+  items_.push_back(item);
+  if (!handle_allocated()) return;
+  const std::wstring wide = widen(item);
+  SendMessageW(handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
+void ComboBox::set_item_index(int index) { SendMessageW(handle(), CB_SETCURSEL, WPARAM(index), 0); }
+int ComboBox::item_index() { return int(SendMessageW(handle(), CB_GETCURSEL, 0, 0)); }
+
+CreateParams TrackBar::create_params() {
+  CreateParams p;
+  p.class_name = TRACKBAR_CLASSW;
+  p.style |= WS_TABSTOP | TBS_AUTOTICKS | (vertical ? TBS_VERT : TBS_HORZ);
+  return p;
+}
+
+bool TrackBar::set_property(std::string_view name, bool value) {
+  if (name != "Transparent") return WinControl::set_property(name, value);
+  transparent = value;
+  return true;
+}
+
+void TrackBar::set_range(int min, int max) {
+  SendMessageW(handle(), TBM_SETRANGEMIN, FALSE, min);
+  SendMessageW(handle(), TBM_SETRANGEMAX, TRUE, max);
+}
+void TrackBar::set_position(int position) { SendMessageW(handle(), TBM_SETPOS, TRUE, position); }
+
+CreateParams CheckBox::create_params() {
+  CreateParams p;
+  p.class_name = WC_BUTTONW;
+  p.text = widen(caption);
+  p.style |= WS_TABSTOP | (allow_grayed ? BS_AUTO3STATE : BS_AUTOCHECKBOX);
+  return p;
+}
+
+bool CheckBox::set_property(std::string_view name, bool value) {
+  if (name != "Checked") return WinControl::set_property(name, value);
+  set_state(value ? BST_CHECKED : BST_UNCHECKED);
+  return true;
+}
+
+void CheckBox::set_state(int state) { SendMessageW(handle(), BM_SETCHECK, WPARAM(state), 0); }
+int CheckBox::state() { return int(SendMessageW(handle(), BM_GETCHECK, 0, 0)); }
+
+CreateParams RadioButton::create_params() {
+  CreateParams p = CheckBox::create_params();
+  p.style = (p.style & ~DWORD(BS_TYPEMASK)) | BS_AUTORADIOBUTTON;
+  return p;
+}
+
+CreateParams UpDown::create_params() {
+  CreateParams p;
+  p.class_name = UPDOWN_CLASSW;
+  if (horizontal) p.style |= UDS_HORZ;
+  return p;
 }
 
 CreateParams ProgressBar::create_params() {

@@ -178,6 +178,9 @@ class GroupBox : public WinControl {
 
  protected:
   CreateParams create_params() override;
+  // The platform's group box never fills its inside: with controls placed
+  // in it, the gaps between them would show whatever was there before.
+  LRESULT default_handler(Message& message) override;
 };
 
 // A push button with a glyph beside its caption, painted by itself.
@@ -244,6 +247,95 @@ class Memo : public WinControl {
   // Appends the lines in one edit of the control.
   void add_lines(const std::vector<std::string>& lines);
   std::vector<std::string> lines();
+
+ protected:
+  CreateParams create_params() override;
+};
+
+// A single-line edit with a sunken client edge.
+class Edit : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TEdit"; }
+  bool is(Kind kind) const override { return kind == Kind::edit || WinControl::is(kind); }
+  std::string text;
+  std::string get_text();
+
+ protected:
+  CreateParams create_params() override;
+};
+
+// A drop-down combo box: an edit with a list (drop_down) or a list only
+// (drop_down_list). Items added before the window exists are added when it
+// is made.
+class ComboBox : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TComboBox"; }
+  bool is(Kind kind) const override { return kind == Kind::combo_box || WinControl::is(kind); }
+  enum class Style { drop_down, drop_down_list };
+  Style style = Style::drop_down_list;
+  void add_item(const std::string& item);
+  void set_item_index(int index);
+  int item_index();
+
+ protected:
+  CreateParams create_params() override;
+  void created() override;
+
+ private:
+  std::vector<std::string> items_;
+};
+
+// A track bar with a thumb on a horizontal (or vertical) channel.
+class TrackBar : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TTrackBar"; }
+  bool set_property(std::string_view name, bool value) override;
+  bool vertical = false;
+  bool transparent = false;
+  void set_range(int min, int max);
+  void set_position(int position);
+
+ protected:
+  CreateParams create_params() override;
+};
+
+// A check box; allow_grayed gives it the third, indeterminate state.
+class CheckBox : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TCheckBox"; }
+  bool is(Kind kind) const override { return kind == Kind::check_box || WinControl::is(kind); }
+  bool set_property(std::string_view name, bool value) override;
+  std::string caption;
+  bool allow_grayed = false;
+  // BST_UNCHECKED, BST_CHECKED or BST_INDETERMINATE.
+  void set_state(int state);
+  int state();
+
+ protected:
+  CreateParams create_params() override;
+};
+
+class RadioButton : public CheckBox {
+ public:
+  using CheckBox::CheckBox;
+  const char* class_name() const override { return "TRadioButton"; }
+  bool is(Kind kind) const override { return kind == Kind::radio_button || WinControl::is(kind); }
+
+ protected:
+  CreateParams create_params() override;
+};
+
+// Two arrow buttons that step a position (stacked, or side by side when
+// horizontal).
+class UpDown : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TUpDown"; }
+  bool horizontal = false;
 
  protected:
   CreateParams create_params() override;

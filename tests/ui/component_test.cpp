@@ -247,6 +247,31 @@ TEST(Form, OwnedControlsDieBeforeTheFormTheyBelongTo) {
   EXPECT_TRUE(log[0].listed);
 }
 
+TEST(WinControl, EditAndComboBoxKeepChineseTextAndItemsGivenBeforeTheirWindows) {
+  ui::Component root(nullptr, "root");
+  auto* form = root.make<ui::Form>("Form1");
+  auto* edit = root.make<ui::Edit>("Edit1");
+  auto* combo = root.make<ui::ComboBox>("ComboBox1");
+  EXPECT_STREQ(edit->class_name(), "TEdit");
+  EXPECT_TRUE(edit->is(ui::Kind::edit));
+  EXPECT_STREQ(combo->class_name(), "TComboBox");
+  EXPECT_TRUE(combo->is(ui::Kind::combo_box));
+  EXPECT_FALSE(combo->is(ui::Kind::edit));
+  edit->text = "镜像文件";
+  combo->add_item("镜像文件(*.IMG)");
+  combo->add_item("所有文件(*.*)");
+  combo->style = ui::ComboBox::Style::drop_down;
+  for (ui::Control* c : std::initializer_list<ui::Control*>{edit, combo}) c->set_parent(form);
+  ASSERT_TRUE(form->create());
+  EXPECT_EQ(edit->get_text(), "镜像文件");
+  EXPECT_EQ(SendMessageW(combo->handle(), CB_GETCOUNT, 0, 0), 2) << "items given before the window exist once";
+  combo->add_item("其它");
+  EXPECT_EQ(SendMessageW(combo->handle(), CB_GETCOUNT, 0, 0), 3);
+  combo->set_item_index(1);
+  EXPECT_EQ(combo->item_index(), 1);
+  EXPECT_EQ(GetWindowLongPtrW(combo->handle(), GWL_STYLE) & 3, CBS_DROPDOWN);
+}
+
 TEST(MenuItem, ShortcutsBecomeAccelerators) {
   ui::Component root(nullptr, "root");
   auto* item = root.make<ui::MenuItem>("S1", "扫描", "Alt+S");

@@ -293,8 +293,10 @@ int main(int argc, char** argv) {
         im.hline(x + 1, y0, fw - 2, sel ? kAccent : kShadow);
         if (sel) im.hline(x + 1, y0 + 1, fw - 2, kAccent);
       }), 4);
+  // Combo buttons: normal, pressed, disabled, then hot (also shown while the
+  // box has the focus), the order the combo box picks its frames in.
   add("combobut.bmp", strip(72, 21, 4, [](Image& im, int x, int fw, int f) {
-        const State s = f == 1 ? State::normal : f == 2 ? State::hover : f == 3 ? State::pressed : State::disabled;
+        const State s = f == 1 ? State::normal : f == 2 ? State::pressed : f == 3 ? State::disabled : State::hover;
         face(im, x, 0, fw, im.h, s);
         arrow(im, x + fw / 2, im.h / 2, 3, s == State::disabled ? kShadow : kText);
       }), 4);

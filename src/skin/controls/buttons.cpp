@@ -47,17 +47,7 @@ bool TSkinButton::BeforeMessage(SkinMessage& m) {
     case WM_PAINT: {
       // Without the element the platform paints the button as ever.
       if (!has_element()) return true;
-      HDC dc = reinterpret_cast<HDC>(m.wparam);
-      PAINTSTRUCT ps;
-      if (!m.wparam) dc = BeginPaint(hwnd_, &ps);
-      RECT window{};
-      if (dc && GetWindowRect(hwnd_, &window)) {
-        window_rect_ = window;
-        DrawSkin(dc, {0, 0, window.right - window.left, window.bottom - window.top});
-      }
-      if (!m.wparam) EndPaint(hwnd_, &ps);
-      m.result = 0;
-      return false;
+      return paint_instead(m);
     }
     case WM_ERASEBKGND:
       if (!has_element()) return true;

@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "skin/controls/bars.h"
 #include "skin/controls/buttons.h"
 #include "skin/controls/check_boxes.h"
+#include "skin/controls/edits.h"
 #include "skin/controls/group_boxes.h"
 #include "skin/controls/scroll_bars.h"
 #include "skin/controls/skin_control.h"
@@ -49,6 +51,12 @@ bool companion_built(Companion kind) {
     case Companion::list_view:
     case Companion::sc_control:
     case Companion::header:
+    case Companion::edit:
+    case Companion::combo_box:
+    case Companion::up_down:
+    case Companion::status_bar:
+    case Companion::progress:
+    case Companion::track_bar:
       return true;
     default:
       return false;
@@ -69,6 +77,12 @@ std::unique_ptr<TSkinControl> make_companion(Companion kind) {
     case Companion::list_view: return std::make_unique<TSkinListView>();
     case Companion::sc_control: return std::make_unique<TSkinScControl>();
     case Companion::header: return std::make_unique<TSkinHeader>();
+    case Companion::edit: return std::make_unique<TSkinEdit>();
+    case Companion::combo_box: return std::make_unique<TSkinComBox>();
+    case Companion::up_down: return std::make_unique<TSkinUpDown>();
+    case Companion::status_bar: return std::make_unique<TSkinStatusBar>();
+    case Companion::progress: return std::make_unique<TSkinProgress>();
+    case Companion::track_bar: return std::make_unique<TSkinTrackBar>();
     default: return nullptr;
   }
 }
@@ -251,6 +265,11 @@ void CompanionHost::apply(const Decision& d, ui::Control& control) {
     if (!companion_built(d.companion)) return;
     if (d.set_flat) control.set_property("Flat", true);
     if (d.set_transparent) control.set_property("Transparent", true);
+    if (d.size_grip_off)
+      if (auto* bar = dynamic_cast<ui::WinControl*>(&control); bar && bar->handle()) {
+        const LONG_PTR style = GetWindowLongPtrW(bar->handle(), GWL_STYLE);
+        SetWindowLongPtrW(bar->handle(), GWL_STYLE, style & ~LONG_PTR(SBARS_SIZEGRIP));
+      }
     if (d.tool_bar_draw)
       if (auto* bar = dynamic_cast<ui::ToolBar*>(&control))
         bar->OnCustomDrawButton = [this](ui::ToolBar& b, HDC dc, const RECT& r, unsigned state) {

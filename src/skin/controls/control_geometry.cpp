@@ -238,4 +238,84 @@ CheckPicturePlace check_picture_place(const Rect& r, int w, int h, bool box_on_r
   return p;
 }
 
+Face combo_face(bool pressed, bool hot, bool focused, bool enabled) {
+  if (pressed) return Face::pressed;
+  if (focused || hot) return Face::hot;
+  return enabled ? Face::normal : Face::disabled;
+}
+
+ComboParts combo_parts(const Rect& r, int t, bool left) {
+  if (left)
+    return {{r.left + t + 4, r.top + 2, r.right - 2, r.bottom - 2},
+            {r.left, r.top, r.left + t + 2, r.bottom},
+            {r.left + 2, r.top, r.left + t + 2, r.bottom}};
+  return {{r.left + 2, r.top + 2, r.right - t - 4, r.bottom - 2},
+          {r.right - t - 2, r.top, r.right, r.bottom},
+          {r.right - t - 2, r.top, r.right - 2, r.bottom}};
+}
+
+Rect simple_combo_button(const Rect& r, int thumb) {
+  const Rect inner{r.left + 2, r.top + 2, r.right - 2, r.bottom - 2};
+  return {std::max(inner.left, inner.right - thumb), inner.top, inner.right, inner.bottom};
+}
+
+Rect centred(const Rect& area, int width, int height) {
+  return Rect::sized(area.left + (area.width() - width) / 2, area.top + (area.height() - height) / 2, width, height);
+}
+
+bool edit_has_border(int window_width, int window_height, int client_width, int client_height, int border) {
+  return client_width + border <= window_width && client_height + border <= window_height;
+}
+
+UpDownButtons updown_buttons(const Rect& q, bool side_by_side, int px, int py) {
+  if (side_by_side) {
+    const int split = q.left + q.width() / 2;
+    return {{q.left, q.top, split, q.bottom}, {split, q.top, q.right, q.bottom}, px < split};
+  }
+  const int split = q.top + q.height() / 2;
+  return {{q.left, q.top, q.right, split}, {q.left, split, q.right, q.bottom}, py < split};
+}
+
+int updown_state(bool under_pointer, bool pressed, bool hot, bool enabled) {
+  if (!enabled) return 3;
+  if (under_pointer && pressed) return 2;
+  if (under_pointer && hot) return 4;
+  return 1;
+}
+
+int updown_frame(int state, bool second) { return state + (second ? 4 : 0); }
+
+Rect size_grip_rect(const Rect& bar, int width, int height) {
+  return {bar.right - 1 - width, bar.bottom - 1 - height, bar.right - 1, bar.bottom - 1};
+}
+
+TextAlign panel_alignment(TextAlign align, bool rtl) {
+  if (!rtl || align == TextAlign::centre) return align;
+  return align == TextAlign::left ? TextAlign::right : TextAlign::left;
+}
+
+std::optional<Rect> progress_bar_rect(const Rect& trough, int position, int upper) {
+  if (position <= 0 || upper <= 0) return std::nullopt;
+  // 64-bit: a range of millions times a width of hundreds overflows an int.
+  const int64_t filled = int64_t(std::min(position, upper)) * trough.width() / upper;
+  return Rect{trough.left, trough.top, trough.left + int(filled), trough.bottom};
+}
+
+std::vector<int> chunk_offsets(int bar_width, int chunk_width) {
+  std::vector<int> out;
+  if (bar_width <= 0 || chunk_width <= 0) return out;
+  const int count = bar_width / chunk_width + 1;
+  out.reserve(size_t(count));
+  for (int i = 0; i < count; ++i) out.push_back(i * chunk_width);
+  return out;
+}
+
+TrackDraw trackbar_custom_draw(unsigned stage, uintptr_t part) {
+  constexpr unsigned kPrePaint = 1, kItemPrePaint = 0x10001, kNotifyItemDraw = 0x20, kSkipDefault = 4;
+  constexpr uintptr_t kThumb = 2;
+  if (stage == kPrePaint) return {kNotifyItemDraw, false};
+  if (stage == kItemPrePaint && part == kThumb) return {kSkipDefault, true};
+  return {};
+}
+
 }  // namespace clip::skin

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "skin/paint/geometry.h"
 
@@ -149,6 +150,78 @@ struct CheckPicturePlace {
 };
 CheckPicturePlace check_picture_place(const Rect& window, int picture_width, int picture_height, bool box_on_right,
                                       int check_mark_width);
+
+// The face of a combo box (a frame of its "SunkEdge" and "ComboButton"
+// pictures): a press wins, then focus or the pointer, then enabled; a
+// disabled box shows 3.
+Face combo_face(bool pressed, bool hot, bool focused, bool enabled);
+
+// The parts of a combo box `window` (at the origin) whose drop-down button
+// is `button_width` wide (the platform's arrow width): the edit area the
+// skin leaves alone, the button picture's rectangle and the area its glyph
+// is centred in. The button is on the right, or on the left when the box
+// lays out right to left.
+struct ComboParts {
+  Rect edit, button, glyph;
+  friend constexpr bool operator==(const ComboParts&, const ComboParts&) = default;
+};
+ComboParts combo_parts(const Rect& window, int button_width, bool button_on_left);
+
+// The button of the simple combo variant: the right part of the window
+// inset by two pixels, `thumb` wide (the platform's thumb height).
+Rect simple_combo_button(const Rect& window, int thumb);
+
+// A picture `width` x `height` centred in `area` (offsets rounded down).
+Rect centred(const Rect& area, int width, int height);
+
+// Whether an edit has a border to skin: its client area is smaller than its
+// window both ways, by `border` pixels or more (1 on screen; 3 for a printed
+// picture, whose two rings need more than a thin border).
+bool edit_has_border(int window_width, int window_height, int client_width, int client_height, int border);
+
+// The two arrow buttons of an up-down control in its client rectangle
+// `client` (already shrunk by one pixel inside an edit): stacked (up, down)
+// or side by side (left, right). `first` holds the pointer when its
+// coordinate along the split is before the split.
+struct UpDownButtons {
+  Rect first, second;
+  bool pointer_in_first = false;
+  friend constexpr bool operator==(const UpDownButtons&, const UpDownButtons&) = default;
+};
+UpDownButtons updown_buttons(const Rect& client, bool side_by_side, int pointer_x, int pointer_y);
+// An arrow button's state (1 normal, 2 pressed, 3 disabled, 4 hot): only the
+// button under the pointer shows the press or the hot state.
+int updown_state(bool under_pointer, bool pressed, bool hot, bool enabled);
+// The frame of the "UpDown" pictures for a button state: the first button
+// (up, left) uses frames 1 to 4, the second (down, right) 5 to 8.
+int updown_frame(int state, bool second);
+
+// The size grip of a status bar: a `width` x `height` picture whose
+// bottom-right corner sits one pixel inside the bar's bottom-right corner.
+Rect size_grip_rect(const Rect& bar, int width, int height);
+// A status panel's text alignment: a panel that reads right to left swaps
+// left and right.
+TextAlign panel_alignment(TextAlign align, bool right_to_left);
+
+// The filled part of a progress bar in `trough`: position / upper limit of
+// the width, from the left. Nothing (nullopt) when the position or the upper
+// limit is 0 or less; the lower limit does not enter. A position past the
+// limit fills the trough.
+std::optional<Rect> progress_bar_rect(const Rect& trough, int position, int upper);
+// The block variant's strip: copies of a `chunk_width` chunk at 0, c, 2c...
+// covering `bar_width` (one more than fit, the last one cut by the strip).
+std::vector<int> chunk_offsets(int bar_width, int chunk_width);
+
+// A track bar's answer to one custom-draw notification (the platform's
+// CDDS_ stage and TBCD_ part): notify per part at the pre-paint stage, let
+// the platform draw the tick marks and the channel, and draw the thumb
+// ourselves (skip the platform's). Anything else is the platform's.
+struct TrackDraw {
+  unsigned answer = 0;
+  bool draw_thumb = false;
+  friend constexpr bool operator==(const TrackDraw&, const TrackDraw&) = default;
+};
+TrackDraw trackbar_custom_draw(unsigned stage, uintptr_t part);
 
 // The rounded frame of a group box: the window less the upper half of a
 // caption line (one pixel more), so the caption sits across its top edge.

@@ -250,6 +250,34 @@ void TSkinControl::read_window_text() {
   text_ = std::move(text);
 }
 
+bool TSkinControl::paint_instead(SkinMessage& m) {
+  HDC dc = reinterpret_cast<HDC>(m.wparam);
+  PAINTSTRUCT ps;
+  if (!m.wparam) dc = BeginPaint(hwnd_, &ps);
+  RECT window{};
+  if (dc && GetWindowRect(hwnd_, &window)) {
+    window_rect_ = window;
+    DrawSkin(dc, {0, 0, window.right - window.left, window.bottom - window.top});
+  }
+  if (!m.wparam) EndPaint(hwnd_, &ps);
+  m.result = 0;
+  return false;
+}
+
+bool TSkinControl::take_painting(SkinMessage& m) {
+  if (m.msg == WM_PAINT) {
+    paint_instead(m);
+    return true;
+  }
+  if (m.msg != WM_ERASEBKGND) return false;
+  m.result = 1;
+  return true;
+}
+
+COLORREF TSkinControl::skin_colour(SkinColour c) const {
+  return data_ ? paint::to_colorref(data_->elements().colour(c)) : GetSysColor(COLOR_BTNFACE);
+}
+
 const TDataSkinObject* TSkinControl::element(const std::unique_ptr<TDataSkinObject>& slot) const {
   return slot && !slot->Bitmap.empty() ? slot.get() : nullptr;
 }

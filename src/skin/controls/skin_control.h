@@ -114,6 +114,15 @@ class TSkinControl {
   const TDataSkinObject* element(const std::unique_ptr<TDataSkinObject>& slot) const;
   HBITMAP bitmap_of(const TDataSkinObject& element) const;
   void read_window_text();
+  // Paints a WM_PAINT here, into its DC or between begin and end painting,
+  // so the control's own painting does not run; the message is finished.
+  bool paint_instead(SkinMessage& m);
+  // For companions that paint their control completely: paints WM_PAINT
+  // here and answers WM_ERASEBKGND with 1. Answers whether `m` was one of
+  // the two (it is then finished).
+  bool take_painting(SkinMessage& m);
+  // A colour of the skin as GDI takes it.
+  COLORREF skin_colour(SkinColour c) const;
 
   uint8_t mouse_ = 0;
   uint8_t scratch_ = 0;

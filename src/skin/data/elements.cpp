@@ -76,6 +76,7 @@ struct Reader {
     auto e = std::make_unique<TDataSkinBorder>(std::string(section));
     e->Bitmap = bitmap(section, "Image");
     if (!second.empty() && present(section, second)) e->Bitmap2 = bitmap(section, second);
+    e->Style = i(section, "Style", 0);
     margins(*e, section);
     state_colours(*e, section);
     if (e->Tile > 1) e->Tile = 0;

@@ -263,3 +263,112 @@ TEST(GroupFrame, StartsHalfACaptionLineDown) {
 
 }  // namespace
 }  // namespace clip::skin
+
+namespace clip::skin {
+namespace {
+
+TEST(ComboGeometry, FacesPutThePressFirstAndDisabledLast) {
+  EXPECT_EQ(combo_face(true, false, false, true), Face::pressed);
+  EXPECT_EQ(combo_face(false, true, false, true), Face::hot);
+  EXPECT_EQ(combo_face(false, false, true, true), Face::hot);
+  EXPECT_EQ(combo_face(false, false, false, true), Face::normal);
+  EXPECT_EQ(combo_face(false, false, false, false), Face::disabled);
+}
+
+TEST(ComboGeometry, ButtonSitsOnEitherSideWithTheEditAreaBetween) {
+  // A 120 x 24 box with a 17-pixel arrow.
+  const ComboParts right = combo_parts({0, 0, 120, 24}, 17, false);
+  EXPECT_EQ(right.edit, (Rect{2, 2, 99, 22}));
+  EXPECT_EQ(right.button, (Rect{101, 0, 120, 24}));
+  EXPECT_EQ(right.glyph, (Rect{101, 0, 118, 24}));
+  const ComboParts left = combo_parts({0, 0, 120, 24}, 17, true);
+  EXPECT_EQ(left.edit, (Rect{21, 2, 118, 22}));
+  EXPECT_EQ(left.button, (Rect{0, 0, 19, 24}));
+  EXPECT_EQ(left.glyph, (Rect{2, 0, 19, 24}));
+  // Mirrored: each part of one is the other's reflected in the box.
+  for (auto [a, b] : {std::pair{right.button, left.button}, {right.edit, left.edit}})
+    EXPECT_EQ(a.left, 120 - b.right);
+  // The simple variant's button: inside two rings, as wide as the thumb.
+  EXPECT_EQ(simple_combo_button({0, 0, 120, 24}, 17), (Rect{101, 2, 118, 22}));
+  EXPECT_EQ(simple_combo_button({0, 0, 12, 24}, 17), (Rect{2, 2, 10, 22})) << "never past the left ring";
+}
+
+TEST(ComboGeometry, GlyphsCentreRoundingDownAndMayOverhang) {
+  EXPECT_EQ(centred({101, 0, 118, 24}, 7, 4), (Rect{106, 10, 113, 14}));
+  EXPECT_EQ(centred({0, 0, 10, 10}, 3, 3), (Rect{3, 3, 6, 6}));
+  EXPECT_EQ(centred({0, 0, 4, 4}, 8, 8), (Rect{-2, -2, 6, 6}));
+}
+
+TEST(EditGeometry, BorderOnlyWhenTheClientIsSmallerBothWays) {
+  EXPECT_TRUE(edit_has_border(100, 24, 96, 20, 1));
+  EXPECT_FALSE(edit_has_border(100, 24, 100, 20, 1)) << "no left and right border";
+  EXPECT_FALSE(edit_has_border(100, 24, 96, 24, 1)) << "no top and bottom border";
+  // A printed picture needs a border of more than two pixels a side pair.
+  EXPECT_TRUE(edit_has_border(100, 24, 98, 22, 1));
+  EXPECT_FALSE(edit_has_border(100, 24, 98, 22, 3));
+  EXPECT_TRUE(edit_has_border(100, 24, 97, 21, 3));
+  EXPECT_TRUE(edit_has_border(100, 24, 96, 20, 3));
+}
+
+TEST(UpDownGeometry, HalvesAndThePointerDecideEachButtonsState) {
+  const UpDownButtons stacked = updown_buttons({0, 0, 16, 31}, false, 5, 14);
+  EXPECT_EQ(stacked.first, (Rect{0, 0, 16, 15}));
+  EXPECT_EQ(stacked.second, (Rect{0, 15, 16, 31}));
+  EXPECT_TRUE(stacked.pointer_in_first);
+  EXPECT_FALSE(updown_buttons({0, 0, 16, 31}, false, 5, 15).pointer_in_first);
+  const UpDownButtons side = updown_buttons({1, 1, 31, 15}, true, 15, 3);
+  EXPECT_EQ(side.first, (Rect{1, 1, 16, 15}));
+  EXPECT_EQ(side.second, (Rect{16, 1, 31, 15}));
+  EXPECT_TRUE(side.pointer_in_first);
+  EXPECT_FALSE(updown_buttons({1, 1, 31, 15}, true, 16, 3).pointer_in_first);
+
+  EXPECT_EQ(updown_state(true, true, true, true), 2);
+  EXPECT_EQ(updown_state(true, false, true, true), 4);
+  EXPECT_EQ(updown_state(false, true, true, true), 1) << "the other button stays normal";
+  EXPECT_EQ(updown_state(true, true, true, false), 3);
+  EXPECT_EQ(updown_frame(3, false), 3);
+  EXPECT_EQ(updown_frame(3, true), 7);
+  EXPECT_EQ(updown_frame(2, true), 6);
+}
+
+TEST(StatusGeometry, GripSitsOnePixelInsideAndRightToLeftPanelsSwapSides) {
+  EXPECT_EQ(size_grip_rect({0, 0, 300, 22}, 12, 12), (Rect{287, 9, 299, 21}));
+  EXPECT_EQ(panel_alignment(TextAlign::left, true), TextAlign::right);
+  EXPECT_EQ(panel_alignment(TextAlign::right, true), TextAlign::left);
+  EXPECT_EQ(panel_alignment(TextAlign::centre, true), TextAlign::centre);
+  EXPECT_EQ(panel_alignment(TextAlign::left, false), TextAlign::left);
+}
+
+TEST(ProgressGeometry, BarIsThePositionOverTheUpperLimitOfTheWidth) {
+  const Rect trough{0, 0, 200, 16};
+  EXPECT_EQ(progress_bar_rect(trough, 0, 100), std::nullopt);
+  EXPECT_EQ(progress_bar_rect(trough, 50, 0), std::nullopt);
+  EXPECT_EQ(progress_bar_rect(trough, -5, 100), std::nullopt);
+  EXPECT_EQ(progress_bar_rect(trough, 50, 100), (Rect{0, 0, 100, 16}));
+  EXPECT_EQ(progress_bar_rect(trough, 1, 3), (Rect{0, 0, 66, 16})) << "cut, not rounded";
+  EXPECT_EQ(progress_bar_rect(trough, 100, 100), trough);
+  EXPECT_EQ(progress_bar_rect({10, 2, 110, 18}, 1, 4), (Rect{10, 2, 35, 18}));
+  // Sector counts of a large disk: position x width overflows 32 bits.
+  EXPECT_EQ(progress_bar_rect(trough, 1'500'000'000, 2'000'000'000), (Rect{0, 0, 150, 16}));
+  EXPECT_EQ(progress_bar_rect(trough, 300, 200), trough) << "never past the trough";
+}
+
+TEST(TrackBarCustomDraw, OnlyTheThumbIsOurs) {
+  EXPECT_EQ(trackbar_custom_draw(1, 0), (TrackDraw{0x20, false})) << "asks for each part";
+  EXPECT_EQ(trackbar_custom_draw(0x10001, 2), (TrackDraw{4, true})) << "thumb: drawn here, the platform's skipped";
+  EXPECT_EQ(trackbar_custom_draw(0x10001, 1), TrackDraw{}) << "tick marks";
+  EXPECT_EQ(trackbar_custom_draw(0x10001, 3), TrackDraw{}) << "channel";
+  EXPECT_EQ(trackbar_custom_draw(0x10002, 2), TrackDraw{}) << "post-paint of the thumb";
+  EXPECT_EQ(trackbar_custom_draw(2, 2), TrackDraw{});
+}
+
+TEST(ProgressGeometry, BlockStripHasOneChunkMoreThanFits) {
+  EXPECT_EQ(chunk_offsets(25, 8), (std::vector<int>{0, 8, 16, 24}));
+  EXPECT_EQ(chunk_offsets(24, 8), (std::vector<int>{0, 8, 16, 24}));
+  EXPECT_EQ(chunk_offsets(3, 8), (std::vector<int>{0}));
+  EXPECT_TRUE(chunk_offsets(0, 8).empty());
+  EXPECT_TRUE(chunk_offsets(20, 0).empty());
+}
+
+}  // namespace
+}  // namespace clip::skin

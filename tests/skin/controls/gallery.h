@@ -1,0 +1,39 @@
+// A form hosting every kind of control the skin has companions for, in the
+// states worth looking at: enabled and disabled, checked and indeterminate,
+// an edit with an up-down control inside, drop-down and list combo boxes,
+// progress bars empty, half and full, a track bar, up-down controls stacked
+// and side by side, and a status bar with panels of each bevel. It is
+// skinned with the program's skin; the gallery program shows it for
+// screenshots and the gallery tests check it.
+#pragma once
+
+#include "skin/data/skin_data.h"
+#include "ui/controls.h"
+
+namespace clip::test {
+
+class TGalleryForm : public ui::Form {
+ public:
+  explicit TGalleryForm(ui::Component* owner);
+  // Creates the windows and puts the controls into their states.
+  bool build();
+
+  skin::TSkinData SkinData1;
+  ui::Button *Button1, *Button2;
+  ui::GroupBox* GroupBox1;
+  ui::CheckBox *CheckBox1, *CheckBox2, *CheckBox3;
+  ui::RadioButton *RadioButton1, *RadioButton2, *RadioButton3;
+  ui::Edit *Edit1, *Edit2, *Edit3;
+  ui::ComboBox *ComboBox1, *ComboBox2, *ComboBox3;
+  ui::ProgressBar *ProgressBar1, *ProgressBar2, *ProgressBar3;
+  ui::TrackBar* TrackBar1;
+  ui::UpDown *UpDown1, *UpDown2;
+  ui::StatusBar* StatusBar1;
+  // The up-down control inside Edit3 (a window of the edit).
+  HWND EditSpin = nullptr;
+
+  // Every control with a window, in creation order.
+  std::vector<ui::WinControl*> controls() const;
+};
+
+}  // namespace clip::test
