@@ -3,11 +3,16 @@
 // ffprobe and ffmpeg as the players that prove what was written plays.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -190,6 +195,90 @@ TEST(CliMp4, RepairedClipDecodesFromItsFirstFrameWhileItsH264AloneDoesNot) {
   }
   EXPECT_GT(repaired, 0);
   EXPECT_TRUE(contains(r.err, "片段没有参数集，取自扇区")) << r.err;
+}
+
+// Over the disk of `Disk(true)`: once every .264 of the recovery is in
+// `folder` (the recovery is over), the first read (a repair's search for
+// parameter sets, which only the MP4 phase does) presses Ctrl-C and waits
+// there until the run cancels the source.
+class StopInMp4Phase final : public sources::BlockSource {
+ public:
+  StopInMp4Phase(std::unique_ptr<sources::BlockSource> inner, std::string folder, std::size_t clips,
+                 std::atomic<bool>& interrupt)
+      : inner_(std::move(inner)), folder_(std::move(folder)), clips_(clips), interrupt_(interrupt) {}
+  int64_t sector_count() const override { return inner_->sector_count(); }
+  sources::ReadResult read_sectors(int64_t first, int64_t count, uint8_t* buffer) override {
+    if (!held_ && recovered() == clips_) {
+      held_ = true;
+      interrupt_ = true;
+      std::unique_lock lock(mutex_);
+      // A deadline only so that a broken build can't hang the test run.
+      wake_.wait_for(lock, std::chrono::seconds(60), [&] { return cancelled_; });
+      return {0, sources::ReadError::cancelled};
+    }
+    return inner_->read_sectors(first, count, buffer);
+  }
+  void cancel() override {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    wake_.notify_all();
+  }
+
+ private:
+  std::size_t recovered() const {
+    std::error_code ec;
+    std::size_t n = 0;
+    for (const auto& e : fs::directory_iterator(fs::u8path(folder_), ec)) n += e.path().extension() == ".264";
+    return n;
+  }
+  std::unique_ptr<sources::BlockSource> inner_;
+  const std::string folder_;
+  const std::size_t clips_;
+  std::atomic<bool>& interrupt_;
+  std::atomic<bool> held_{false};
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool cancelled_ = false;
+};
+
+TEST(CliMp4, CtrlCDuringTheMp4sKeepsEveryH264AndTheFinishedMp4sAndLeavesNoPartialFile) {
+  Disk disk(true);
+  const std::string out = disk.str("out");
+  std::atomic<bool> interrupt{false};
+  Environment env;
+  env.stop = [&] { return interrupt.load(); };
+  env.open_source = [&](const std::string& path) {
+    auto opened = sources::open_block_source(path);
+    opened.source = std::make_unique<StopInMp4Phase>(std::move(opened.source), out, disk.placed().size(), interrupt);
+    return opened;
+  };
+  const auto r = call({"recover", disk.image(), "--out", out, "--mp4", "--json"}, env);
+  // Only the held read presses Ctrl-C.
+  ASSERT_TRUE(interrupt) << "the MP4 phase read nothing from the source";
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_FALSE(r.left_running);
+  EXPECT_TRUE(contains(r.out, "\"complete\": false, \"error\": \"导出 MP4 已停止\"")) << r.out;
+  // Every .264 is whole and stays; MP4s come only whole, none half written.
+  const auto files = objects(r.out, "files");
+  ASSERT_EQ(files.size(), disk.placed().size()) << r.out;
+  std::size_t mp4s = 0;
+  for (const auto& f : files) {
+    SCOPED_TRACE(f);
+    EXPECT_EQ(field(f, "outcome"), "complete");
+    EXPECT_EQ(file_sha(field(f, "path")), field(f, "sha256"));
+    if (field(f, "mp4_outcome") == "complete") {
+      ++mp4s;
+      EXPECT_EQ(decode_errors(field(f, "mp4_path")), "");
+    }
+  }
+  EXPECT_LT(mp4s, files.size());
+  std::size_t on_disk = 0;
+  for (const auto& entry : fs::directory_iterator(fs::u8path(out))) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+    on_disk += entry.path().extension() == ".mp4";
+  }
+  EXPECT_EQ(on_disk, mp4s);
 }
 
 TEST(CliMp4, AClipCutByTheEndOfTheSourceGetsAnIncompleteMp4ThatPlays) {
