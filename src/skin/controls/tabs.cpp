@@ -37,6 +37,10 @@ HFONT font_of(HWND hwnd) {
   return font ? font : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
+// Tab faces are always drawn with the key colour left out: skins round their
+// corners with it whether or not they set the element's Trans key, and a
+// magenta corner is never what a skin means to show.
+
 COLORREF tab_text_colour(const TDataSkinObject& e, int frame) {
   return paint::to_colorref(frame == 2 ? e.MouseOverColour2 : e.NormalColour2);
 }
@@ -187,7 +191,7 @@ void TSkinTab::draw_tab(HDC dc, int index, const Rect& face, int frame, const TD
   item.cchTextMax = 80;
   item.iImage = -1;
   SendMessageW(hwnd_, TCM_GETITEMW, WPARAM(index), reinterpret_cast<LPARAM>(&item));
-  paint::draw_nine_part(dc, face, tab_picture_.get(), paint::Strip::horizontal, e.Tile != 0, e.Trans != 0,
+  paint::draw_nine_part(dc, face, tab_picture_.get(), paint::Strip::horizontal, e.Tile != 0, true,
                         std::max(e.FrameCount, 1), frame, margins_of(e));
   SetTextColor(dc, tab_text_colour(e, frame));
   SetBkMode(dc, TRANSPARENT);
@@ -270,7 +274,7 @@ void TSkinTab31::DrawSkin(HDC dc, const RECT& rect) {
                                               arrows)) {
       const int frame = slot.index == set->tab_index() ? 2 : 1;
       paint::draw_nine_part(work.get(), {slot.left, 0, slot.right, h}, tab_picture_.get(), paint::Strip::horizontal,
-                            e->Tile != 0, e->Trans != 0, std::max(e->FrameCount, 1), frame, margins_of(*e));
+                            e->Tile != 0, true, std::max(e->FrameCount, 1), frame, margins_of(*e));
       SetTextColor(work.get(), tab_text_colour(*e, frame));
       draw_centred_caption(work.get(), {slot.left, 0, slot.right, h}, captions[size_t(slot.index)]);
     }

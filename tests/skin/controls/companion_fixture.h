@@ -73,7 +73,8 @@ inline constexpr COLORREF kTrough = RGB(10, 10, 60), kBar = RGB(250, 160, 0), kC
 inline constexpr int kChunkWidth = 6;
 inline COLORREF thumb_colour(int frame) { return RGB(30 * frame, 90, 250); }
 // Tab faces: each frame of one colour but for its top four rows (the top
-// margin, the tab's outer edge), so a turned or flipped face shows. The page
+// margin, the tab's outer edge), so a turned or flipped face shows, and a
+// magenta (transparent) top-left pixel. The page
 // border's top five rows are marked the same way.
 inline COLORREF tab_colour(int frame) { return RGB(70, 30 * frame, 30); }
 inline COLORREF tab_edge_colour(int frame) { return RGB(170, 30 * frame, 30); }
@@ -127,7 +128,8 @@ inline std::vector<uint8_t> skin_property(SkinParts parts) {
   Pixels24 tabs(12 * 5, 12);
   for (int y = 0; y < tabs.height; ++y)
     for (int x = 0; x < tabs.width; ++x)
-      tabs.set_rgb(x, y, rgb_of(y < 4 ? tab_edge_colour(x / 12 + 1) : tab_colour(x / 12 + 1)));
+      tabs.set_rgb(x, y, x % 12 == 0 && y == 0 ? 0xFF00FFu
+                                               : rgb_of(y < 4 ? tab_edge_colour(x / 12 + 1) : tab_colour(x / 12 + 1)));
   Pixels24 tab_border(12, 12);
   for (int y = 0; y < tab_border.height; ++y)
     for (int x = 0; x < tab_border.width; ++x) tab_border.set_rgb(x, y, rgb_of(y < 5 ? kBorderEdge : kBorderRest));

@@ -112,6 +112,11 @@ TEST_F(Tabs, EachSideGetsItsFacesWhereTheControlHasItsTabsAndTheBorderTurnedTheS
       EXPECT_EQ(picture.at(p.face.x, p.face.y), tab_colour(frame)) << "tab " << i << ": face";
     }
 
+    if (side == TabSide::top) {
+      const RECT first = item_rect(tabs, 0);
+      EXPECT_EQ(picture.at(first.left, first.top + 1), kFace) << "the key colour of a face is left out";
+    }
+
     // The border's marked top rows face the tabs; the opposite edge is
     // unmarked. Each point is the innermost pixel of its ring edge.
     const Rect a = page_of(tabs, side);
