@@ -688,6 +688,48 @@ LRESULT StatusBar::default_handler(Message& m) {
   return WinControl::default_handler(m);
 }
 
+void RadioGroup::add_item(const std::string& caption) {
+  auto* button = make<RadioButton>(name() + "Item" + std::to_string(buttons_.size()));
+  button->caption = caption;
+  button->set_bounds(8, 16 + 22 * int(buttons_.size()), std::max(width() - 16, 10), 20);
+  buttons_.push_back(button);
+  button->set_parent(this);
+}
+
+CreateParams ListBox::create_params() {
+  CreateParams p;
+  p.class_name = WC_LISTBOXW;
+  p.style |= WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+  p.ex_style = WS_EX_CLIENTEDGE;
+  return p;
+}
+
+void ListBox::created() {
+  for (const std::string& item : items_) {
+    const std::wstring wide = widen(item);
+    SendMessageW(handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  }
+}
+
+void ListBox::add_item(const std::string& item) {
+  items_.push_back(item);
+  if (!handle_allocated()) return;
+  const std::wstring wide = widen(item);
+  SendMessageW(handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+
+CreateParams DateTimePicker::create_params() {
+  static const bool registered = [] {
+    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_DATE_CLASSES};
+    return InitCommonControlsEx(&classes) != FALSE;
+  }();
+  (void)registered;
+  CreateParams p;
+  p.class_name = DATETIMEPICK_CLASSW;
+  p.style |= WS_TABSTOP | (up_down ? DTS_UPDOWN : 0);
+  return p;
+}
+
 CreateParams TabControl::create_params() {
   CreateParams p;
   p.class_name = WC_TABCONTROLW;

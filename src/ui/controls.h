@@ -380,6 +380,48 @@ class StatusBar : public WinControl {
   std::vector<PanelSpec> panels_;
 };
 
+// A group box of radio buttons, one per item, stacked inside it. The
+// buttons belong to the group (not to its form).
+class RadioGroup : public GroupBox {
+ public:
+  using GroupBox::GroupBox;
+  const char* class_name() const override { return "TRadioGroup"; }
+  bool is(Kind kind) const override { return kind == Kind::radio_group || GroupBox::is(kind); }
+  void add_item(const std::string& caption);
+  const std::vector<RadioButton*>& buttons() const noexcept { return buttons_; }
+
+ private:
+  std::vector<RadioButton*> buttons_;
+};
+
+// A list of text items with a vertical scroll bar.
+class ListBox : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TListBox"; }
+  bool is(Kind kind) const override { return kind == Kind::list_box || WinControl::is(kind); }
+  void add_item(const std::string& item);
+
+ protected:
+  CreateParams create_params() override;
+  void created() override;
+
+ private:
+  std::vector<std::string> items_;
+};
+
+// A date field: a drop-down calendar, or up-down arrows when up_down is set
+// (read when the window is made).
+class DateTimePicker : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TDateTimePicker"; }
+  bool up_down = false;
+
+ protected:
+  CreateParams create_params() override;
+};
+
 // Tabs of the platform's tab control, on any side of it. The tabs' captions
 // given before the window exists are added when it is made.
 class TabControl : public WinControl {

@@ -204,6 +204,7 @@ ControlFacts CompanionHost::facts_of(ui::Control& control) {
     if (control.is(kind)) facts.traits |= trait;
   if (auto* win = dynamic_cast<ui::WinControl*>(&control); win && win->handle_allocated())
     facts.style = uint32_t(GetWindowLongPtrW(win->handle(), GWL_STYLE));
+  if (auto* picker = dynamic_cast<ui::DateTimePicker*>(&control)) facts.date_mode_updown = picker->up_down;
   return facts;
 }
 
