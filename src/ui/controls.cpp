@@ -550,18 +550,21 @@ CreateParams ComboBox::create_params() {
   return p;
 }
 
+namespace {
+// Adds one item to a list or combo box (msg: its add-string message).
+void add_string(HWND box, UINT msg, const std::string& item) {
+  const std::wstring wide = widen(item);
+  SendMessageW(box, msg, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+}  // namespace
+
 void ComboBox::created() {
-  for (const std::string& item : items_) {
-    const std::wstring wide = widen(item);
-    SendMessageW(handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-  }
+  for (const std::string& item : items_) add_string(handle(), CB_ADDSTRING, item);
 }
 
 void ComboBox::add_item(const std::string& item) {
   items_.push_back(item);
-  if (!handle_allocated()) return;
-  const std::wstring wide = widen(item);
-  SendMessageW(handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  if (handle_allocated()) add_string(handle(), CB_ADDSTRING, item);
 }
 
 void ComboBox::set_item_index(int index) { SendMessageW(handle(), CB_SETCURSEL, WPARAM(index), 0); }
@@ -705,17 +708,12 @@ CreateParams ListBox::create_params() {
 }
 
 void ListBox::created() {
-  for (const std::string& item : items_) {
-    const std::wstring wide = widen(item);
-    SendMessageW(handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-  }
+  for (const std::string& item : items_) add_string(handle(), LB_ADDSTRING, item);
 }
 
 void ListBox::add_item(const std::string& item) {
   items_.push_back(item);
-  if (!handle_allocated()) return;
-  const std::wstring wide = widen(item);
-  SendMessageW(handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  if (handle_allocated()) add_string(handle(), LB_ADDSTRING, item);
 }
 
 CreateParams DateTimePicker::create_params() {

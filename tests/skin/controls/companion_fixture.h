@@ -216,6 +216,17 @@ inline COLORREF on_screen(HWND hwnd, int x, int y) {
   return GetPixel(dc.get(), x, y);
 }
 
+inline SIZE window_size(HWND hwnd) {
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+// Repaints the window and everything in it now, frames included.
+inline void repaint(HWND hwnd) {
+  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
 // A top-level window of a plain class, as a system dialog is to the skin.
 inline HWND plain_window(int w = 320, int h = 200) {
   static const bool registered = [] {

@@ -68,16 +68,6 @@ TabPoints points_of(const RECT& r, TabSide side) {
   return {};
 }
 
-SIZE window_size(HWND hwnd) {
-  RECT r{};
-  GetWindowRect(hwnd, &r);
-  return {r.right - r.left, r.bottom - r.top};
-}
-
-void repaint(HWND hwnd) {
-  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-}
-
 HWND up_down_of(HWND tabs) {
   for (HWND c = GetWindow(tabs, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
     wchar_t name[64] = {};
