@@ -1,6 +1,7 @@
 #include "ui/controls.h"
 
 #include <commdlg.h>
+#include <windowsx.h>
 
 #include <cstdio>
 #include <jpeglib.h>
@@ -549,18 +550,21 @@ CreateParams ComboBox::create_params() {
   return p;
 }
 
+namespace {
+// Adds one item to a list or combo box (msg: its add-string message).
+void add_string(HWND box, UINT msg, const std::string& item) {
+  const std::wstring wide = widen(item);
+  SendMessageW(box, msg, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+}
+}  // namespace
+
 void ComboBox::created() {
-  for (const std::string& item : items_) {
-    const std::wstring wide = widen(item);
-    SendMessageW(handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
-  }
+  for (const std::string& item : items_) add_string(handle(), CB_ADDSTRING, item);
 }
 
 void ComboBox::add_item(const std::string& item) {
   items_.push_back(item);
-  if (!handle_allocated()) return;
-  const std::wstring wide = widen(item);
-  SendMessageW(handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+  if (handle_allocated()) add_string(handle(), CB_ADDSTRING, item);
 }
 
 void ComboBox::set_item_index(int index) { SendMessageW(handle(), CB_SETCURSEL, WPARAM(index), 0); }
@@ -685,6 +689,219 @@ LRESULT StatusBar::default_handler(Message& m) {
     return r;
   }
   return WinControl::default_handler(m);
+}
+
+void RadioGroup::add_item(const std::string& caption) {
+  auto* button = make<RadioButton>(name() + "Item" + std::to_string(buttons_.size()));
+  button->caption = caption;
+  button->set_bounds(8, 16 + 22 * int(buttons_.size()), std::max(width() - 16, 10), 20);
+  buttons_.push_back(button);
+  button->set_parent(this);
+}
+
+CreateParams ListBox::create_params() {
+  CreateParams p;
+  p.class_name = WC_LISTBOXW;
+  p.style |= WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+  p.ex_style = WS_EX_CLIENTEDGE;
+  return p;
+}
+
+void ListBox::created() {
+  for (const std::string& item : items_) add_string(handle(), LB_ADDSTRING, item);
+}
+
+void ListBox::add_item(const std::string& item) {
+  items_.push_back(item);
+  if (handle_allocated()) add_string(handle(), LB_ADDSTRING, item);
+}
+
+CreateParams DateTimePicker::create_params() {
+  static const bool registered = [] {
+    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_DATE_CLASSES};
+    return InitCommonControlsEx(&classes) != FALSE;
+  }();
+  (void)registered;
+  CreateParams p;
+  p.class_name = DATETIMEPICK_CLASSW;
+  p.style |= WS_TABSTOP | (up_down ? DTS_UPDOWN : 0);
+  return p;
+}
+
+CreateParams TabControl::create_params() {
+  CreateParams p;
+  p.class_name = WC_TABCONTROLW;
+  p.style |= WS_TABSTOP;
+  switch (side) {
+    case Side::top: break;
+    case Side::bottom: p.style |= TCS_BOTTOM; break;
+    // Tabs on a side need several rows: the control has no arrows for them.
+    case Side::left: p.style |= TCS_VERTICAL | TCS_MULTILINE; break;
+    case Side::right: p.style |= TCS_VERTICAL | TCS_BOTTOM | TCS_MULTILINE; break;
+  }
+  if ((side == Side::top || side == Side::bottom) && !single_line) p.style |= TCS_MULTILINE;
+  return p;
+}
+
+void TabControl::created() {
+  std::vector<std::string> tabs = std::move(tabs_);
+  tabs_.clear();
+  for (const std::string& caption : tabs) add_tab(caption);
+}
+
+void TabControl::add_tab(const std::string& caption) {
+  tabs_.push_back(caption);
+  if (!handle_allocated()) return;
+  std::wstring wide = widen(caption);
+  TCITEMW item{};
+  item.mask = TCIF_TEXT;
+  item.pszText = wide.data();
+  SendMessageW(handle(), TCM_INSERTITEMW, WPARAM(tabs_.size() - 1), reinterpret_cast<LPARAM>(&item));
+}
+
+int TabControl::tab_count() { return int(SendMessageW(handle(), TCM_GETITEMCOUNT, 0, 0)); }
+void TabControl::set_tab_index(int index) { SendMessageW(handle(), TCM_SETCURSEL, WPARAM(index), 0); }
+int TabControl::tab_index() { return int(SendMessageW(handle(), TCM_GETCURSEL, 0, 0)); }
+
+LRESULT TabControl::default_handler(Message& m) {
+  if (m.msg == kReflectNotify && reinterpret_cast<NMHDR*>(m.lparam)->code == TCN_SELCHANGE) {
+    if (OnChange) OnChange();
+    return 0;
+  }
+  return WinControl::default_handler(m);
+}
+
+TabSet::TabSet(Component* owner, std::string name) : CustomControl(owner, std::move(name)) {
+  arrows_ = make<UpDown>(this->name() + "Arrows");
+  arrows_->horizontal = true;
+  arrows_->set_parent(this);
+  arrows_->set_visible(false);
+}
+
+CreateParams TabSet::create_params() {
+  CreateParams p;
+  p.class_name = L"TTabSet";
+  p.own_class = true;
+  p.style |= WS_CLIPCHILDREN;
+  return p;
+}
+
+void TabSet::created() { update_arrows(); }
+
+void TabSet::set_tabs(std::vector<std::string> tabs) {
+  tabs_ = std::move(tabs);
+  first_ = std::min(first_, std::max(int(tabs_.size()) - 1, 0));
+  selected_ = std::min(selected_, std::max(int(tabs_.size()) - 1, 0));
+  update_arrows();
+}
+
+int TabSet::text_width(const std::string& caption) {
+  const dc_scope dc(handle());
+  const HGDIOBJ old = SelectObject(dc.get(), font() ? font() : GetStockObject(DEFAULT_GUI_FONT));
+  const std::wstring wide = widen(caption);
+  SIZE size{};
+  GetTextExtentPoint32W(dc.get(), wide.c_str(), int(wide.size()), &size);
+  SelectObject(dc.get(), old);
+  return size.cx;
+}
+
+// The tabs shown from the first one on, each as wide as its caption plus 9,
+// up to the first one that does not fit before the arrows.
+std::vector<TabSet::Slot> TabSet::layout() {
+  std::vector<Slot> out;
+  RECT client{};
+  GetClientRect(handle(), &client);
+  const int room = client.right - end_margin - (arrows_->visible() ? arrows_->width() : 0);
+  int x = start_margin;
+  for (int i = first_; i < int(tabs_.size()); ++i) {
+    const int w = text_width(tabs_[size_t(i)]) + 9;
+    if (x + w > room) break;
+    out.push_back({i, {x, 0, x + w, client.bottom - 2}});
+    x += w;
+  }
+  return out;
+}
+
+void TabSet::update_arrows() {
+  if (!handle_allocated()) return;
+  RECT client{};
+  GetClientRect(handle(), &client);
+  int total = start_margin + end_margin;
+  for (const std::string& caption : tabs_) total += text_width(caption) + 9;
+  const bool needed = first_ > 0 || total > client.right;
+  const int h = std::max(int(client.bottom) - 2, 1);
+  arrows_->set_bounds(std::max(int(client.right) - 2 * h, 0), 1, 2 * h, h);
+  arrows_->set_visible(needed);
+  invalidate();
+}
+
+void TabSet::set_first_index(int index) {
+  first_ = std::clamp(index, 0, std::max(int(tabs_.size()) - 1, 0));
+  update_arrows();
+}
+
+void TabSet::set_tab_index(int index) {
+  if (index < 0 || index >= int(tabs_.size()) || index == selected_) return;
+  selected_ = index;
+  invalidate();
+  if (OnChange) OnChange();
+}
+
+void TabSet::paint_tabs(HDC dc) {
+  Canvas canvas(dc);
+  canvas.set_font(font() ? font() : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT)));
+  SetBkMode(dc, TRANSPARENT);
+  const gdi_object<HPEN> pen(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW)));
+  const HGDIOBJ old_pen = SelectObject(dc, pen.get());
+  for (const Slot& slot : layout()) {
+    RECT r = slot.rect;
+    if (slot.index == selected_) canvas.fill_rect(r, GetSysColor(COLOR_WINDOW));
+    // The tab hangs from the strip's top edge: open at the top.
+    const POINT outline[] = {{r.left, r.top}, {r.left, r.bottom - 1}, {r.right - 1, r.bottom - 1}, {r.right - 1, r.top}};
+    Polyline(dc, outline, 4);
+    const std::wstring text = widen(tabs_[size_t(slot.index)]);
+    DrawTextW(dc, text.c_str(), int(text.size()), &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  }
+  SelectObject(dc, old_pen);
+}
+
+LRESULT TabSet::default_handler(Message& m) {
+  switch (m.msg) {
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(handle(), &ps);
+      RECT client{};
+      GetClientRect(handle(), &client);
+      {
+        OffscreenBuffer buffer(dc, client);
+        paint_to(buffer.dc());
+        paint_tabs(buffer.dc());
+      }
+      EndPaint(handle(), &ps);
+      return 0;
+    }
+    case WM_SIZE: update_arrows(); break;
+    case WM_NOTIFY: {
+      auto* step = reinterpret_cast<NMUPDOWN*>(m.lparam);
+      if (step->hdr.code != UDN_DELTAPOS || !arrows_->handle_allocated() || step->hdr.hwndFrom != arrows_->handle())
+        break;
+      // The arrows keep no position of their own: each press moves the
+      // first tab by one. Their range may run either way, and the step's
+      // sign follows it.
+      int low = 0, high = 0;
+      SendMessageW(step->hdr.hwndFrom, UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low), reinterpret_cast<LPARAM>(&high));
+      const int toward_end = (step->iDelta > 0) == (low <= high) ? 1 : -1;
+      if (step->iDelta != 0) set_first_index(first_ + toward_end);
+      return 1;
+    }
+    case WM_LBUTTONDOWN: {
+      const POINT p{GET_X_LPARAM(m.lparam), GET_Y_LPARAM(m.lparam)};
+      for (const Slot& slot : layout())
+        if (PtInRect(&slot.rect, p)) set_tab_index(slot.index);
+      return 0;
+    }
+  }
+  return CustomControl::default_handler(m);
 }
 
 CreateParams TreeView::create_params() {

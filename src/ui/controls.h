@@ -380,6 +380,127 @@ class StatusBar : public WinControl {
   std::vector<PanelSpec> panels_;
 };
 
+// A group box of radio buttons, one per item, stacked inside it. The
+// buttons belong to the group (not to its form).
+class RadioGroup : public GroupBox {
+ public:
+  using GroupBox::GroupBox;
+  const char* class_name() const override { return "TRadioGroup"; }
+  bool is(Kind kind) const override { return kind == Kind::radio_group || GroupBox::is(kind); }
+  void add_item(const std::string& caption);
+  const std::vector<RadioButton*>& buttons() const noexcept { return buttons_; }
+
+ private:
+  std::vector<RadioButton*> buttons_;
+};
+
+// A list of text items with a vertical scroll bar.
+class ListBox : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TListBox"; }
+  bool is(Kind kind) const override { return kind == Kind::list_box || WinControl::is(kind); }
+  void add_item(const std::string& item);
+
+ protected:
+  CreateParams create_params() override;
+  void created() override;
+
+ private:
+  std::vector<std::string> items_;
+};
+
+// A date field: a drop-down calendar, or up-down arrows when up_down is set
+// (read when the window is made).
+class DateTimePicker : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TDateTimePicker"; }
+  bool up_down = false;
+
+ protected:
+  CreateParams create_params() override;
+};
+
+// Tabs of the platform's tab control, on any side of it. The tabs' captions
+// given before the window exists are added when it is made.
+class TabControl : public WinControl {
+ public:
+  using WinControl::WinControl;
+  const char* class_name() const override { return "TTabControl"; }
+  bool is(Kind kind) const override { return kind == Kind::tab_control || WinControl::is(kind); }
+  enum class Side { top, bottom, left, right };
+  // Read when the window is made.
+  Side side = Side::top;
+  // One row of tabs scrolled by arrows when they don't fit, rather than
+  // several rows (tabs on the left or right always take several rows).
+  bool single_line = true;
+  void add_tab(const std::string& caption);
+  int tab_count();
+  void set_tab_index(int index);
+  int tab_index();
+  std::function<void()> OnChange;
+
+ protected:
+  CreateParams create_params() override;
+  void created() override;
+  LRESULT default_handler(Message& message) override;
+
+ private:
+  std::vector<std::string> tabs_;
+};
+
+// A tab control whose tabs select pages; to the skin it is a tab control of
+// its own kind.
+class PageControl : public TabControl {
+ public:
+  using TabControl::TabControl;
+  const char* class_name() const override { return "TPageControl"; }
+  bool is(Kind kind) const override { return kind == Kind::page_control || TabControl::is(kind); }
+};
+
+class UpDown;
+
+// A strip of tabs along the bottom that paints itself (no platform class).
+// Tabs that don't fit are reached with the scroll arrows at its right end,
+// an up-down control that is the first component it owns.
+class TabSet : public CustomControl {
+ public:
+  TabSet(Component* owner, std::string name);
+  const char* class_name() const override { return "TTabSet"; }
+  const std::vector<std::string>& tabs() const noexcept { return tabs_; }
+  void set_tabs(std::vector<std::string> tabs);
+  int start_margin = 5;
+  int end_margin = 5;
+  // The first tab shown and the selected tab.
+  int first_index() const noexcept { return first_; }
+  void set_first_index(int index);
+  int tab_index() const noexcept { return selected_; }
+  void set_tab_index(int index);
+  UpDown* arrows() const noexcept { return arrows_; }
+  // The caption's width in the set's font.
+  int text_width(const std::string& caption);
+  std::function<void()> OnChange;
+
+ protected:
+  CreateParams create_params() override;
+  void created() override;
+  LRESULT default_handler(Message& message) override;
+
+ private:
+  struct Slot {
+    int index;
+    RECT rect;
+  };
+  std::vector<Slot> layout();
+  void update_arrows();
+  void paint_tabs(HDC dc);
+  std::vector<std::string> tabs_;
+  int first_ = 0;
+  int selected_ = 0;
+  UpDown* arrows_ = nullptr;
+};
+
 class TreeView : public WinControl {
  public:
   using WinControl::WinControl;

@@ -169,7 +169,7 @@ COLORREF TSkinButton::caption_colour(Face face, COLORREF normal) const {
   return normal;
 }
 
-void TSkinButton::draw_centred_caption(HDC dc, const RECT& rect, const std::wstring& caption) const {
+void draw_centred_caption(HDC dc, const RECT& rect, const std::wstring& caption) {
   if (caption.empty()) return;
   RECT block{0, 0, rect.right - rect.left, 0};
   DrawTextW(dc, caption.c_str(), int(caption.size()), &block, DT_CALCRECT | DT_EXPANDTABS | DT_CENTER);

@@ -14,6 +14,9 @@
 
 namespace clip::skin {
 
+// A caption (tabs expanded) centred both ways in rect, drawn transparently.
+void draw_centred_caption(HDC dc, const RECT& rect, const std::wstring& caption);
+
 class TSkinButton : public TSkinControl {
  public:
   TSkinButton() : TSkinControl(Companion::button) {}
@@ -39,7 +42,6 @@ class TSkinButton : public TSkinControl {
   // The caption's colour: `normal` or the element's second colour of the
   // face where the skin gives one, the button-shadow colour when disabled.
   COLORREF caption_colour(Face face, COLORREF normal) const;
-  void draw_centred_caption(HDC dc, const RECT& rect, const std::wstring& caption) const;
 
   ui::gdi_object<HBITMAP> work_;
   SIZE work_size_{0, 0};

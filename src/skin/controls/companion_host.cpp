@@ -8,6 +8,7 @@
 #include "skin/controls/group_boxes.h"
 #include "skin/controls/scroll_bars.h"
 #include "skin/controls/skin_control.h"
+#include "skin/controls/tabs.h"
 #include "skin/data/skin_win.h"
 #include "skin/manager/skin_manager.h"
 #include "skin/paint/paint_win.h"
@@ -57,6 +58,8 @@ bool companion_built(Companion kind) {
     case Companion::status_bar:
     case Companion::progress:
     case Companion::track_bar:
+    case Companion::tab:
+    case Companion::tab31:
       return true;
     default:
       return false;
@@ -83,6 +86,8 @@ std::unique_ptr<TSkinControl> make_companion(Companion kind) {
     case Companion::status_bar: return std::make_unique<TSkinStatusBar>();
     case Companion::progress: return std::make_unique<TSkinProgress>();
     case Companion::track_bar: return std::make_unique<TSkinTrackBar>();
+    case Companion::tab: return std::make_unique<TSkinTab>();
+    case Companion::tab31: return std::make_unique<TSkinTab31>();
     default: return nullptr;
   }
 }
@@ -199,6 +204,7 @@ ControlFacts CompanionHost::facts_of(ui::Control& control) {
     if (control.is(kind)) facts.traits |= trait;
   if (auto* win = dynamic_cast<ui::WinControl*>(&control); win && win->handle_allocated())
     facts.style = uint32_t(GetWindowLongPtrW(win->handle(), GWL_STYLE));
+  if (auto* picker = dynamic_cast<ui::DateTimePicker*>(&control)) facts.date_mode_updown = picker->up_down;
   return facts;
 }
 

@@ -318,4 +318,74 @@ TrackDraw trackbar_custom_draw(unsigned stage, uintptr_t part) {
   return {};
 }
 
+TabSide tab_side(uint32_t style) {
+  constexpr uint32_t kBottom = 0x2, kVertical = 0x80;
+  if (style & kBottom) return (style & kVertical) ? TabSide::right : TabSide::bottom;
+  return (style & kVertical) ? TabSide::left : TabSide::top;
+}
+
+Rect tab_page_area(const Rect& display, TabSide side) {
+  Rect a{display.left - 4, display.top - 4, display.right + 4, display.bottom + 4};
+  switch (side) {
+    case TabSide::top: ++a.top; break;
+    case TabSide::bottom: --a.bottom; break;
+    case TabSide::left: ++a.left; break;
+    case TabSide::right: --a.right; break;
+  }
+  return a;
+}
+
+Rect tab_strip_rect(const Rect& r, const Rect& a, TabSide side) {
+  switch (side) {
+    case TabSide::top: return {r.left, r.top, r.right, a.top};
+    case TabSide::bottom: return {r.left, a.bottom, r.right, r.bottom};
+    case TabSide::left: return {r.left, r.top, a.left, r.bottom};
+    case TabSide::right: return {a.right, r.top, r.right, r.bottom};
+  }
+  return {};
+}
+
+StripSize tab_strip_size(const Rect& strip, TabSide side) {
+  if (tabs_across(side)) return {strip.height(), strip.width()};
+  return {strip.width(), strip.height()};
+}
+
+Rect tab_in_strip(const Rect& t, TabSide side, const Rect& r, const Rect& a, int length) {
+  switch (side) {
+    case TabSide::top: return {t.left, t.top + 1, t.right, t.bottom + 1};
+    case TabSide::bottom: return {t.left, t.top - a.bottom - 1, t.right, t.bottom - a.bottom - 1};
+    case TabSide::left: return {length - t.bottom, t.left, length - t.top, t.right};
+    case TabSide::right: return {t.top - 1, r.right - t.right, t.bottom - 1, r.right - t.left};
+  }
+  return {};
+}
+
+std::vector<uint32_t> turn_pixels(const std::vector<uint32_t>& pixels, int width, int height, bool clockwise) {
+  std::vector<uint32_t> out;
+  if (width <= 0 || height <= 0 || pixels.size() < size_t(width) * size_t(height)) return out;
+  out.resize(size_t(width) * size_t(height));
+  // The turned picture is `height` wide.
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const int nx = clockwise ? height - 1 - y : y;
+      const int ny = clockwise ? x : width - 1 - x;
+      out[size_t(ny) * size_t(height) + size_t(nx)] = pixels[size_t(y) * size_t(width) + size_t(x)];
+    }
+  return out;
+}
+
+std::vector<TabSetSlot> fit_tab_set(const std::vector<int>& widths, int first, int start_margin, int room,
+                                    bool arrows_visible) {
+  std::vector<TabSetSlot> out;
+  int x = start_margin;
+  const int reserve = arrows_visible ? 21 : 9;
+  for (int i = std::max(first, 0); i < int(widths.size()); ++i) {
+    const int w = widths[size_t(i)];
+    if (room < x + w + reserve) continue;
+    out.push_back({i, x, x + w + 9});
+    x += w + 9;
+  }
+  return out;
+}
+
 }  // namespace clip::skin

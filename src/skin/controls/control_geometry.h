@@ -227,4 +227,48 @@ TrackDraw trackbar_custom_draw(unsigned stage, uintptr_t part);
 // caption line (one pixel more), so the caption sits across its top edge.
 Rect group_frame_rect(const Rect& window, int text_height);
 
+// Where a tab control shows its tabs, from its window style: bottom, or
+// right when also vertical; left when vertical alone; else top.
+enum class TabSide { top = 0, bottom = 1, left = 2, right = 3 };
+TabSide tab_side(uint32_t style);
+inline bool tabs_across(TabSide side) { return side == TabSide::left || side == TabSide::right; }
+
+// The rectangle the page border is painted around: the control's display
+// area (as it computes it) grown by 4 pixels each way, then moved one pixel
+// toward the tabs on the tabs' side, so the border meets the tabs.
+Rect tab_page_area(const Rect& display, TabSide side);
+// The band of `window` between its edge and the page area on the tabs' side.
+Rect tab_strip_rect(const Rect& window, const Rect& page, TabSide side);
+
+// The strip is composed lying horizontally, `length` long (its height for
+// tabs on the left or right) and `thickness` thick, then turned into place:
+// clockwise for tabs on the right, counter-clockwise for the left.
+struct StripSize {
+  int length = 0, thickness = 0;
+  friend constexpr bool operator==(const StripSize&, const StripSize&) = default;
+};
+StripSize tab_strip_size(const Rect& strip, TabSide side);
+// A tab's rectangle as the control reports it (window coordinates) in the
+// lying strip. Top and bottom tabs move one pixel toward the page, so their
+// faces overlap the page border's edge.
+Rect tab_in_strip(const Rect& tab, TabSide side, const Rect& window, const Rect& page, int length);
+
+// A `width` x `height` picture of 0x00RRGGBB pixels (rows top-down) turned a
+// quarter: clockwise, new (height-1-y, x) = old (x, y); counter-clockwise,
+// new (y, width-1-x) = old (x, y). The result is height x width.
+std::vector<uint32_t> turn_pixels(const std::vector<uint32_t>& pixels, int width, int height, bool clockwise);
+
+// The tabs of a tab set that are drawn, from `first` on: each is its text
+// width plus 9 wide and starts where the last drawn one ended (at
+// `start_margin` for the first). A tab that would end past `room` (less 12
+// more when the scroll arrows show) is left out and the next one is tried
+// at the same place.
+struct TabSetSlot {
+  int index = 0;
+  int left = 0, right = 0;
+  friend constexpr bool operator==(const TabSetSlot&, const TabSetSlot&) = default;
+};
+std::vector<TabSetSlot> fit_tab_set(const std::vector<int>& text_widths, int first, int start_margin, int room,
+                                    bool arrows_visible);
+
 }  // namespace clip::skin

@@ -51,9 +51,7 @@ struct ControlFacts {
   bool date_mode_updown = false;  // a date picker in up-down mode
 };
 
-// The companion classes. Those of scroll bars, list views, headers, dialog
-// size boxes, buttons and panels exist; the others are decided by the same
-// rules and attach nothing until they are built.
+// The companion classes the rules choose from.
 enum class Companion {
   none, button, bit_button, speed_button, check_box, radio_button, combo_box, status_bar, box, group_box,
   up_down, tab, tab31, progress, track_bar, edit, sizer, scrollbar, list_view, sc_control, header,

@@ -72,6 +72,14 @@ inline COLORREF edge_colour(int frame) { return RGB(60, 60 * frame, 200); }
 inline constexpr COLORREF kTrough = RGB(10, 10, 60), kBar = RGB(250, 160, 0), kChunk = RGB(0, 200, 100);
 inline constexpr int kChunkWidth = 6;
 inline COLORREF thumb_colour(int frame) { return RGB(30 * frame, 90, 250); }
+// Tab faces: each frame of one colour but for its top four rows (the top
+// margin, the tab's outer edge), so a turned or flipped face shows, and a
+// magenta (transparent) top-left pixel. The page
+// border's top five rows are marked the same way.
+inline COLORREF tab_colour(int frame) { return RGB(70, 30 * frame, 30); }
+inline COLORREF tab_edge_colour(int frame) { return RGB(170, 30 * frame, 30); }
+inline constexpr COLORREF kBorderEdge = RGB(255, 120, 0), kBorderRest = RGB(0, 90, 255);
+inline constexpr COLORREF kTabText = RGB(1, 2, 3), kSelectedTabText = RGB(4, 5, 6);
 
 struct SkinParts {
   bool buttons = true;
@@ -84,6 +92,8 @@ struct SkinParts {
   bool status_edges = true;
   int progress_style = 0;
   bool track_thumb = true;
+  bool tabs = true;
+  bool tab_border = true;
 };
 
 inline std::vector<uint8_t> skin_property(SkinParts parts) {
@@ -111,6 +121,18 @@ inline std::vector<uint8_t> skin_property(SkinParts parts) {
   ini += "[Progress]\r\nBitmap=progress.bmp\r\nChunk=chunk.bmp\r\nLeftWidth=2\r\nRightWidth=2\r\nTopHeight=2"
          "\r\nBottomHeight=2\r\nStyle=" + std::to_string(parts.progress_style) + "\r\n";
   if (parts.track_thumb) ini += "[Trackbar.ThumbHorz]\r\nImage=thumbh.bmp\r\n";
+  if (parts.tabs)
+    ini += std::string("[Tabs]\r\nImage=tabs.bmp\r\nBorder=") + (parts.tab_border ? "tabborder.bmp" : "") +
+           "\r\nLeftWidth=3\r\nRightWidth=3\r\nTopHeight=4\r\nBottomHeight=3\r\nNormalColour2=1 2 3"
+           "\r\nMouseOverColour2=4 5 6\r\n";
+  Pixels24 tabs(12 * 5, 12);
+  for (int y = 0; y < tabs.height; ++y)
+    for (int x = 0; x < tabs.width; ++x)
+      tabs.set_rgb(x, y, x % 12 == 0 && y == 0 ? 0xFF00FFu
+                                               : rgb_of(y < 4 ? tab_edge_colour(x / 12 + 1) : tab_colour(x / 12 + 1)));
+  Pixels24 tab_border(12, 12);
+  for (int y = 0; y < tab_border.height; ++y)
+    for (int x = 0; x < tab_border.width; ++x) tab_border.set_rgb(x, y, rgb_of(y < 5 ? kBorderEdge : kBorderRest));
   Pixels24 combo(48, 12);
   for (int y = 0; y < combo.height; ++y)
     for (int x = 0; x < combo.width; ++x) combo.set_rgb(x, y, rgb_of(combo_colour(x / 12 + 1, x % 12 >= 6)));
@@ -142,6 +164,8 @@ inline std::vector<uint8_t> skin_property(SkinParts parts) {
                              [](int f) { return f == 1 ? kTrough : kBar; })},
       {"chunk.bmp", save_bmp24(chunk)},
       {"thumbh.bmp", strip(10, 20, 5, false, thumb_colour)},
+      {"tabs.bmp", save_bmp24(tabs)},
+      {"tabborder.bmp", save_bmp24(tab_border)},
   };
   const std::vector<uint8_t> stream = pack_skin_stream(entries).value();
   std::vector<uint8_t> property;
@@ -190,6 +214,17 @@ class Picture {
 inline COLORREF on_screen(HWND hwnd, int x, int y) {
   const paint::window_dc dc(hwnd);
   return GetPixel(dc.get(), x, y);
+}
+
+inline SIZE window_size(HWND hwnd) {
+  RECT r{};
+  GetWindowRect(hwnd, &r);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+// Repaints the window and everything in it now, frames included.
+inline void repaint(HWND hwnd) {
+  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 // A top-level window of a plain class, as a system dialog is to the skin.

@@ -370,5 +370,83 @@ TEST(ProgressGeometry, BlockStripHasOneChunkMoreThanFits) {
   EXPECT_TRUE(chunk_offsets(20, 0).empty());
 }
 
+TEST(TabGeometry, SideComesFromTheBottomAndVerticalStyles) {
+  EXPECT_EQ(tab_side(0), TabSide::top);
+  EXPECT_EQ(tab_side(0x2), TabSide::bottom);
+  EXPECT_EQ(tab_side(0x80), TabSide::left);
+  EXPECT_EQ(tab_side(0x82), TabSide::right);
+  EXPECT_EQ(tab_side(0x2000 | 0x200), TabSide::top) << "other styles do not move the tabs";
+}
+
+TEST(TabGeometry, PageAreaGrowsByFourAndStepsTowardTheTabs) {
+  const Rect display{10, 30, 190, 140};
+  EXPECT_EQ(tab_page_area(display, TabSide::top), (Rect{6, 27, 194, 144}));
+  EXPECT_EQ(tab_page_area(display, TabSide::bottom), (Rect{6, 26, 194, 143}));
+  EXPECT_EQ(tab_page_area(display, TabSide::left), (Rect{7, 26, 194, 144}));
+  EXPECT_EQ(tab_page_area(display, TabSide::right), (Rect{6, 26, 193, 144}));
+  const Rect window{0, 0, 200, 150}, page{30, 25, 170, 125};
+  EXPECT_EQ(tab_strip_rect(window, page, TabSide::top), (Rect{0, 0, 200, 25}));
+  EXPECT_EQ(tab_strip_rect(window, page, TabSide::bottom), (Rect{0, 125, 200, 150}));
+  EXPECT_EQ(tab_strip_rect(window, page, TabSide::left), (Rect{0, 0, 30, 150}));
+  EXPECT_EQ(tab_strip_rect(window, page, TabSide::right), (Rect{170, 0, 200, 150}));
+  EXPECT_EQ(tab_strip_size({170, 0, 200, 150}, TabSide::right), (StripSize{150, 30}));
+  EXPECT_EQ(tab_strip_size({0, 0, 200, 25}, TabSide::top), (StripSize{200, 25}));
+}
+
+TEST(TabGeometry, TurningIsAQuarterEachWay) {
+  // 1 2 3
+  // 4 5 6
+  const std::vector<uint32_t> p{1, 2, 3, 4, 5, 6};
+  EXPECT_EQ(turn_pixels(p, 3, 2, true), (std::vector<uint32_t>{4, 1, 5, 2, 6, 3}));
+  EXPECT_EQ(turn_pixels(p, 3, 2, false), (std::vector<uint32_t>{3, 6, 2, 5, 1, 4}));
+  EXPECT_EQ(turn_pixels(turn_pixels(p, 3, 2, true), 2, 3, false), p);
+  EXPECT_TRUE(turn_pixels({1, 2}, 3, 2, true).empty()) << "fewer pixels than the size says";
+}
+
+// Composes one tab into the lying strip, turns the strip as the companion
+// does and answers where the tab's pixels land in window coordinates.
+Rect tab_on_screen(const Rect& tab, TabSide side, const Rect& window, const Rect& page) {
+  const Rect s = tab_strip_rect(window, page, side);
+  const StripSize size = tab_strip_size(s, side);
+  std::vector<uint32_t> strip(size_t(size.length) * size_t(size.thickness), 0);
+  const Rect t = tab_in_strip(tab, side, window, page, size.length);
+  for (int y = std::max(t.top, 0); y < std::min(t.bottom, size.thickness); ++y)
+    for (int x = std::max(t.left, 0); x < std::min(t.right, size.length); ++x) strip[size_t(y * size.length + x)] = 1;
+  if (side == TabSide::left || side == TabSide::right)
+    strip = turn_pixels(strip, size.length, size.thickness, side == TabSide::right);
+  Rect found{1 << 20, 1 << 20, -1, -1};
+  for (int y = 0; y < s.height(); ++y)
+    for (int x = 0; x < s.width(); ++x)
+      if (strip[size_t(y * s.width() + x)]) {
+        found.left = std::min(found.left, s.left + x);
+        found.top = std::min(found.top, s.top + y);
+        found.right = std::max(found.right, s.left + x + 1);
+        found.bottom = std::max(found.bottom, s.top + y + 1);
+      }
+  return found;
+}
+
+TEST(TabGeometry, EachSidesTabLandsWhereTheControlReportsIt) {
+  const Rect window{0, 0, 200, 150};
+  // Top and bottom tabs step one pixel toward the page (the strip's edge
+  // cuts the step off the far side); right tabs are one pixel high.
+  EXPECT_EQ(tab_on_screen({10, 2, 60, 22}, TabSide::top, window, {0, 21, 200, 150}), (Rect{10, 3, 60, 21}));
+  EXPECT_EQ(tab_on_screen({10, 128, 60, 148}, TabSide::bottom, window, {0, 0, 200, 129}), (Rect{10, 129, 60, 147}));
+  EXPECT_EQ(tab_on_screen({2, 30, 22, 80}, TabSide::left, window, {21, 0, 200, 150}), (Rect{2, 30, 21, 80}));
+  EXPECT_EQ(tab_on_screen({178, 30, 198, 80}, TabSide::right, window, {0, 0, 179, 150}), (Rect{179, 29, 198, 79}));
+}
+
+TEST(TabSetFit, LongTabIsLeftOutWhileAShorterOneAfterItIsDrawn) {
+  // Room 100 from 5 on: 30 fits (5..44), 60 would end past the room, 20 fits.
+  EXPECT_EQ(fit_tab_set({30, 60, 20}, 0, 5, 100, false),
+            (std::vector<TabSetSlot>{{0, 5, 44}, {2, 44, 73}}));
+  // The scroll arrows take 12 more: 45 + 20 + 21 = 86 still fits in 86.
+  EXPECT_EQ(fit_tab_set({30, 20}, 0, 6, 86, true), (std::vector<TabSetSlot>{{0, 6, 45}, {1, 45, 74}}));
+  EXPECT_EQ(fit_tab_set({30, 20}, 0, 6, 85, true), (std::vector<TabSetSlot>{{0, 6, 45}}));
+  EXPECT_EQ(fit_tab_set({30, 20, 10}, 1, 0, 100, false), (std::vector<TabSetSlot>{{1, 0, 29}, {2, 29, 48}}))
+      << "starts at the first visible tab";
+  EXPECT_TRUE(fit_tab_set({}, 0, 0, 100, false).empty());
+}
+
 }  // namespace
 }  // namespace clip::skin

@@ -23,16 +23,6 @@ HWND child_ex(HWND parent, DWORD ex_style, const wchar_t* cls, DWORD style, int 
                          GetModuleHandleW(nullptr), nullptr);
 }
 
-SIZE window_size(HWND hwnd) {
-  RECT r{};
-  GetWindowRect(hwnd, &r);
-  return {r.right - r.left, r.bottom - r.top};
-}
-
-void repaint(HWND hwnd) {
-  RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-}
-
 void point_at(HWND hwnd, int x, int y) {
   POINT p{x, y};
   ClientToScreen(hwnd, &p);

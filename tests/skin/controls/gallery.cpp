@@ -18,7 +18,7 @@ T* place(ui::Form& form, ui::WinControl* parent, const char* name, int x, int y,
 TGalleryForm::TGalleryForm(ui::Component* owner) : ui::Form(owner, "GalleryForm") {
   caption = "控件样例";
   client_width = 560;
-  client_height = 330;
+  client_height = 430;
   SkinData1.Active = true;
   if (!skin::load_skin_stream_resource(SkinData1)) SkinData1.Active = false;
 
@@ -66,7 +66,23 @@ TGalleryForm::TGalleryForm(ui::Component* owner) : ui::Form(owner, "GalleryForm"
   UpDown1 = place<ui::UpDown>(*this, this, "UpDown1", 290, 195, 18, 36);
   UpDown2 = place<ui::UpDown>(*this, this, "UpDown2", 320, 200, 40, 20);
   UpDown2->horizontal = true;
-  StatusBar1 = place<ui::StatusBar>(*this, this, "StatusBar1", 0, 306, 560, 24);
+
+  TabControl1 = place<ui::TabControl>(*this, this, "TabControl1", 10, 240, 150, 90);
+  for (const char* caption : {"常规", "扫描", "恢复", "日志", "关于", "高级"}) TabControl1->add_tab(caption);
+  TabControl2 = place<ui::TabControl>(*this, this, "TabControl2", 170, 240, 120, 90);
+  TabControl2->side = ui::TabControl::Side::bottom;
+  TabControl3 = place<ui::TabControl>(*this, this, "TabControl3", 300, 240, 120, 90);
+  TabControl3->side = ui::TabControl::Side::left;
+  PageControl1 = place<ui::PageControl>(*this, this, "PageControl1", 430, 240, 120, 90);
+  PageControl1->side = ui::TabControl::Side::right;
+  for (ui::TabControl* c : {TabControl2, TabControl3, static_cast<ui::TabControl*>(PageControl1)}) {
+    c->add_tab("通道");
+    c->add_tab("时间");
+  }
+  TabSet1 = place<ui::TabSet>(*this, this, "TabSet1", 10, 345, 420, 22);
+  TabSet1->set_tabs({"通道一", "一个放不下的很长很长很长很长很长很长很长很长很长很长很长很长很长的标签", "通道二",
+                   "通道三", "通道四"});
+  StatusBar1 = place<ui::StatusBar>(*this, this, "StatusBar1", 0, 406, 560, 24);
 }
 
 bool TGalleryForm::build() {
@@ -85,6 +101,8 @@ bool TGalleryForm::build() {
   ProgressBar2->set_position(50);
   ProgressBar3->set_range(0, 100);
   ProgressBar3->set_position(100);
+  TabControl1->set_tab_index(1);
+  TabSet1->set_tab_index(2);
   TrackBar1->set_range(0, 10);
   TrackBar1->set_position(3);
   StatusBar1->set_panels({{120, false, false, "凹陷"}, {150, true, false, ""}, {150, false, false, ""},
@@ -100,7 +118,8 @@ std::vector<ui::WinControl*> TGalleryForm::controls() const {
   return {Button1,      Button2,      GroupBox1,    CheckBox1,    CheckBox2,   CheckBox3,
           RadioButton1, RadioButton2, RadioButton3, Edit1,        Edit2,       Edit3,
           ComboBox1,    ComboBox2,    ComboBox3,    ProgressBar1, ProgressBar2, ProgressBar3,
-          TrackBar1,    UpDown1,      UpDown2,      StatusBar1};
+          TrackBar1,    UpDown1,      UpDown2,      TabControl1,  TabControl2, TabControl3,
+          PageControl1, TabSet1,      StatusBar1};
 }
 
 }  // namespace clip::test

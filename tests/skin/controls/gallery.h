@@ -2,7 +2,9 @@
 // states worth looking at: enabled and disabled, checked and indeterminate,
 // an edit with an up-down control inside, drop-down and list combo boxes,
 // progress bars empty, half and full, a track bar, up-down controls stacked
-// and side by side, and a status bar with panels of each bevel. It is
+// and side by side, tab controls with their tabs on each side (the top one
+// with more tabs than fit, so its arrows show), a tab set too long to fit,
+// and a status bar with panels of each bevel. It is
 // skinned with the program's skin; the gallery program shows it for
 // screenshots and the gallery tests check it.
 #pragma once
@@ -28,6 +30,10 @@ class TGalleryForm : public ui::Form {
   ui::ProgressBar *ProgressBar1, *ProgressBar2, *ProgressBar3;
   ui::TrackBar* TrackBar1;
   ui::UpDown *UpDown1, *UpDown2;
+  // Tabs on top (too many to fit), bottom, left and right.
+  ui::TabControl *TabControl1, *TabControl2, *TabControl3;
+  ui::PageControl* PageControl1;
+  ui::TabSet* TabSet1;
   ui::StatusBar* StatusBar1;
   // The up-down control inside Edit3 (a window of the edit).
   HWND EditSpin = nullptr;

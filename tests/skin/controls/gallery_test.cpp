@@ -9,6 +9,8 @@
 #include "skin/controls/companion_fixture.h"
 #include "skin/controls/gallery.h"
 #include "skin/controls/skin_control.h"
+#include "skin/controls/edits.h"
+#include "skin/controls/tabs.h"
 #include "skin/frame/form_skin.h"
 #include "skin/handle_counts.h"
 #include "skin/manager/skin_manager.h"
@@ -68,10 +70,32 @@ TEST_F(Gallery, EveryControlGetsTheCompanionOfItsKind) {
       {g.ProgressBar1, Companion::progress}, {g.ProgressBar3, Companion::progress},
       {g.TrackBar1, Companion::track_bar},   {g.UpDown1, Companion::up_down},
       {g.UpDown2, Companion::up_down},       {g.StatusBar1, Companion::status_bar},
+      {g.TabControl1, Companion::tab},       {g.TabControl2, Companion::tab},
+      {g.TabControl3, Companion::tab},       {g.PageControl1, Companion::tab},
+      {g.TabSet1, Companion::tab31},
   };
   for (const auto& [control, kind] : expected)
     EXPECT_EQ(kind_of(control->handle()), kind) << control->name();
   EXPECT_EQ(kind_of(g.EditSpin), Companion::up_down) << "found by its edit when painted";
+}
+
+TEST_F(Gallery, TabsOnEverySideAndTheArrowsOfRowsTooLongAreSkinned) {
+  TGalleryForm& g = *gallery_;
+  const std::pair<ui::TabControl*, skin::TabSide> sides[] = {{g.TabControl1, skin::TabSide::top},
+                                                             {g.TabControl2, skin::TabSide::bottom},
+                                                             {g.TabControl3, skin::TabSide::left},
+                                                             {g.PageControl1, skin::TabSide::right}};
+  for (const auto& [control, side] : sides) {
+    auto* tab = dynamic_cast<skin::TSkinTab*>(host()->FindSkinControl(control->handle()));
+    ASSERT_NE(tab, nullptr) << control->name();
+    EXPECT_EQ(tab->side(), side) << control->name();
+  }
+  repaint_all();
+  auto* top = dynamic_cast<skin::TSkinTab*>(host()->FindSkinControl(g.TabControl1->handle()));
+  ASSERT_NE(top->up_down(), nullptr) << "six tabs don't fit: the arrows show and are skinned";
+  EXPECT_TRUE(IsWindowVisible(top->up_down()->handle()));
+  ASSERT_TRUE(g.TabSet1->arrows()->visible()) << "the long tab set shows its arrows";
+  EXPECT_EQ(kind_of(g.TabSet1->arrows()->handle()), Companion::up_down);
 }
 
 TEST_F(Gallery, HundredRepaintsHoldNoHandleAndTheSkinGoesOffAndComesBackWithEveryKind) {
