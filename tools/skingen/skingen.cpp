@@ -1,6 +1,12 @@
 // skingen OUTDIR: draws the program's own skin (bitmaps and description)
 // from code and packs it as a skin file. The output depends on nothing but
 // this source, so scripts/assets reproduces assets/ byte for byte.
+//
+// skingen --test-skin FILE: packs the full test skin, the program's skin plus
+// every element the control companions can read, the optional ones painted
+// in solid colours (skingen/test_skin.h) so tests can tell by a pixel which
+// frame of which element was drawn. It is a build product of the tests only.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +16,7 @@
 #include <vector>
 
 #include "skin/data/archive.h"
+#include "skingen/test_skin.h"
 
 namespace {
 
@@ -49,8 +56,9 @@ struct Image {
   void box(int x, int y, int bw, int bh, Ink c) { bevel(x, y, bw, bh, c, c); }
 };
 
-// Indexed BMP (4 or 8 bits: the 16-colour palette) or 24-bit.
-Bytes bmp(const Image& im, int bpp) {
+// Indexed BMP (4 or 8 bits: the 16-colour palette) or 24-bit, its pixels
+// looked up in `colours` (indices beyond the palette only in 24-bit ones).
+Bytes bmp(const Image& im, int bpp, const uint32_t* colours = kPalette) {
   const size_t stride = (size_t(im.w) * size_t(bpp) + 31) / 32 * 4;
   const size_t palette = bpp == 1 ? 2 : bpp <= 8 ? 16 : 0;
   const size_t offset = 54 + palette * 4;
@@ -77,7 +85,7 @@ Bytes bmp(const Image& im, int bpp) {
     for (int x = 0; x < im.w; ++x) {
       const uint8_t c = im.px[size_t(y) * size_t(im.w) + size_t(x)];
       if (bpp == 24) {
-        put(size_t(row - f.data()) + size_t(x) * 3, kPalette[c], 3);
+        put(size_t(row - f.data()) + size_t(x) * 3, colours[c], 3);
       } else if (bpp == 1) {
         if (c) row[x / 8] |= uint8_t(0x80 >> (x % 8));
       } else if (bpp == 8) {
@@ -194,12 +202,8 @@ std::string description() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: skingen OUTDIR\n";
-    return 2;
-  }
-  const std::filesystem::path out = argv[1];
+// The program's skin: its bitmaps, then its description.
+static std::vector<clip::skin::ArchiveEntry> program_skin() {
   std::vector<clip::skin::ArchiveEntry> entries;
   auto add = [&](const char* name, const Image& im, int bpp) { entries.push_back({name, bmp(im, bpp)}); };
 
@@ -402,6 +406,82 @@ int main(int argc, char** argv) {
   }
   const std::string ini = description();
   entries.push_back({"skin.ini", Bytes(ini.begin(), ini.end())});
+  return entries;
+}
+
+// Solid frames side by side, frame f in colour(probe, f), taken into the
+// 24-bit palette from index 17 on.
+static Bytes probe_strip(clip::testskin::Probe probe, int frames, int fw, int h, uint32_t* palette) {
+  Image im(fw * frames, h, kKey);
+  for (int f = 1; f <= frames; ++f) {
+    palette[16 + f] = clip::testskin::colour(probe, f);
+    im.fill((f - 1) * fw, 0, fw, h, Ink(16 + f));
+  }
+  return bmp(im, 24, palette);
+}
+
+// The test skin: the program's, its description extended by the optional
+// elements and with the progress bar in its block style.
+static int write_test_skin(const std::string& file) {
+  using clip::testskin::Probe;
+  std::vector<clip::skin::ArchiveEntry> entries = program_skin();
+  std::string ini(entries.back().data.begin(), entries.back().data.end());
+  entries.pop_back();
+  auto replace = [&ini](const std::string& from, const std::string& to) {
+    const size_t at = ini.find(from);
+    if (at == std::string::npos) return false;
+    ini.replace(at, from.size(), to);
+    return true;
+  };
+  if (!replace("[Progress]\r\nBitmap=progress.bmp\r\n", "[Progress]\r\nBitmap=progress.bmp\r\nChunk=tchunk.bmp\r\nStyle=1\r\n") ||
+      !replace("Border=tabframe.bmp", "Border=ttabframe.bmp") ||
+      !replace("[ComboButton]\r\nImage=combobut.bmp", "[ComboButton]\r\nImage=tcombo.bmp")) {
+    std::cerr << "skingen: the program's skin description lacks a section the test skin changes\n";
+    return 1;
+  }
+  ini += "\r\n[StatusBarEdges]\r\nImage=tedges.bmp\r\nLeftWidth=2\r\nRightWidth=2\r\nTopHeight=2\r\nBottomHeight=2\r\nTile=0\r\n"
+         "NormalColour2=0 0 0\r\n"
+         "\r\n[ExtraImages]\r\nImage=textra.bmp\r\n"
+         "\r\n[UpDown.Vert]\r\nImage=tudv.bmp\r\nGlyphImage=tudvg.bmp\r\n"
+         "\r\n[UpDown.Horz]\r\nImage=tudh.bmp\r\nGlyphImage=tudhg.bmp\r\n"
+         "\r\n[Trackbar.ThumbHorz]\r\nImage=tthumbh.bmp\r\n"
+         "\r\n[Trackbar.ThumbVert]\r\nImage=tthumbv.bmp\r\n";
+  uint32_t palette[256] = {};
+  std::copy(std::begin(kPalette), std::end(kPalette), palette);
+  entries.push_back({"tedges.bmp", probe_strip(Probe::status_edges, 3, 12, 12, palette)});
+  entries.push_back({"textra.bmp", probe_strip(Probe::extra_images, 5, 8, 8, palette)});
+  entries.push_back({"tudv.bmp", probe_strip(Probe::updown_vert, 8, 16, 16, palette)});
+  entries.push_back({"tudvg.bmp", probe_strip(Probe::updown_vert_glyph, 8, 4, 4, palette)});
+  entries.push_back({"tudh.bmp", probe_strip(Probe::updown_horz, 8, 16, 16, palette)});
+  entries.push_back({"tudhg.bmp", probe_strip(Probe::updown_horz_glyph, 8, 4, 4, palette)});
+  entries.push_back({"tthumbh.bmp", probe_strip(Probe::thumb_horz, 5, 11, 20, palette)});
+  entries.push_back({"tthumbv.bmp", probe_strip(Probe::thumb_vert, 5, 20, 11, palette)});
+  entries.push_back({"tchunk.bmp", probe_strip(Probe::progress_chunk, 1, 6, 9, palette)});
+  entries.push_back({"tcombo.bmp", probe_strip(Probe::combo_button, 4, 18, 21, palette)});
+  entries.push_back({"ttabframe.bmp", probe_strip(Probe::tab_border, 1, 20, 18, palette)});
+  entries.push_back({"skin.ini", Bytes(ini.begin(), ini.end())});
+  auto packed = clip::skin::pack_skin_stream(entries);
+  if (!packed) {
+    std::cerr << "skingen: " << packed.error().message << "\n";
+    return 1;
+  }
+  std::ofstream out(file, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(packed.value().data()), std::streamsize(packed.value().size()));
+  if (!out.flush()) {
+    std::cerr << "skingen: cannot write " << file << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--test-skin") return write_test_skin(argv[2]);
+  if (argc != 2) {
+    std::cerr << "usage: skingen OUTDIR | skingen --test-skin FILE\n";
+    return 2;
+  }
+  const std::filesystem::path out = argv[1];
+  const std::vector<clip::skin::ArchiveEntry> entries = program_skin();
 
   // Menu glyphs: four 16 x 16 monochrome images (check, bullet, submenu
   // arrow, close cross), black on white; white is the transparent colour.
