@@ -15,12 +15,14 @@ T* place(ui::Form& form, ui::WinControl* parent, const char* name, int x, int y,
 
 }  // namespace
 
-TGalleryForm::TGalleryForm(ui::Component* owner) : ui::Form(owner, "GalleryForm") {
+TGalleryForm::TGalleryForm(ui::Component* owner, const std::string& skin_file) : ui::Form(owner, "GalleryForm") {
   caption = "控件样例";
   client_width = 560;
   client_height = 430;
   SkinData1.Active = true;
-  if (!skin::load_skin_stream_resource(SkinData1)) SkinData1.Active = false;
+  const bool loaded =
+      skin_file.empty() ? skin::load_skin_stream_resource(SkinData1) : SkinData1.SetSkinFile(skin_file);
+  if (!loaded) SkinData1.Active = false;
 
   Button1 = place<ui::Button>(*this, this, "Button1", 10, 10, 90, 26);
   Button1->caption = "确定";
@@ -112,6 +114,12 @@ bool TGalleryForm::build() {
   SendMessageW(StatusBar1->handle(), SB_SETTEXTW, 1 | SBT_POPOUT, reinterpret_cast<LPARAM>(L"\t凸起"));
   SendMessageW(StatusBar1->handle(), SB_SETTEXTW, 2 | SBT_NOBORDERS, reinterpret_cast<LPARAM>(L"无边框"));
   return true;
+}
+
+void TGalleryForm::show_size_grip() {
+  const HWND bar = StatusBar1->handle();
+  SetWindowLongPtrW(bar, GWL_STYLE, GetWindowLongPtrW(bar, GWL_STYLE) | SBARS_SIZEGRIP);
+  InvalidateRect(bar, nullptr, TRUE);
 }
 
 std::vector<ui::WinControl*> TGalleryForm::controls() const {

@@ -4,10 +4,12 @@
 // progress bars empty, half and full, a track bar, up-down controls stacked
 // and side by side, tab controls with their tabs on each side (the top one
 // with more tabs than fit, so its arrows show), a tab set too long to fit,
-// and a status bar with panels of each bevel. It is
-// skinned with the program's skin; the gallery program shows it for
-// screenshots and the gallery tests check it.
+// and a status bar with panels of each bevel (and a size grip). It is
+// skinned with the program's skin or with a skin file (the full test skin);
+// the gallery program shows it for screenshots and the gallery tests check it.
 #pragma once
+
+#include <string>
 
 #include "skin/data/skin_data.h"
 #include "ui/controls.h"
@@ -16,7 +18,8 @@ namespace clip::test {
 
 class TGalleryForm : public ui::Form {
  public:
-  explicit TGalleryForm(ui::Component* owner);
+  // An empty skin_file takes the program's skin from its resources.
+  explicit TGalleryForm(ui::Component* owner, const std::string& skin_file = {});
   // Creates the windows and puts the controls into their states.
   bool build();
 
@@ -37,6 +40,11 @@ class TGalleryForm : public ui::Form {
   ui::StatusBar* StatusBar1;
   // The up-down control inside Edit3 (a window of the edit).
   HWND EditSpin = nullptr;
+
+  // Gives the status bar its size grip. Skinning a framework status bar
+  // takes the grip away, so this is called after the skin is on, as a
+  // program that asks for the grip later does.
+  void show_size_grip();
 
   // Every control with a window, in creation order.
   std::vector<ui::WinControl*> controls() const;
