@@ -433,14 +433,14 @@ static int write_test_skin(const std::string& file) {
     ini.replace(at, from.size(), to);
     return true;
   };
-  if (!replace("[Progress]\r\nBitmap=progress.bmp\r\n", "[Progress]\r\nBitmap=progress.bmp\r\nChunk=tchunk.bmp\r\nStyle=1\r\n") ||
+  if (!replace("[Progress]\r\nBitmap=progress.bmp\r\n", "[Progress]\r\nBitmap=ttrough.bmp\r\nChunk=tchunk.bmp\r\nStyle=1\r\n") ||
       !replace("Border=tabframe.bmp", "Border=ttabframe.bmp") ||
       !replace("[ComboButton]\r\nImage=combobut.bmp", "[ComboButton]\r\nImage=tcombo.bmp")) {
     std::cerr << "skingen: the program's skin description lacks a section the test skin changes\n";
     return 1;
   }
   ini += "\r\n[StatusBarEdges]\r\nImage=tedges.bmp\r\nLeftWidth=2\r\nRightWidth=2\r\nTopHeight=2\r\nBottomHeight=2\r\nTile=0\r\n"
-         "NormalColour2=0 0 0\r\n"
+         "NormalColour2=255 255 255\r\n"
          "\r\n[ExtraImages]\r\nImage=textra.bmp\r\n"
          "\r\n[UpDown.Vert]\r\nImage=tudv.bmp\r\nGlyphImage=tudvg.bmp\r\n"
          "\r\n[UpDown.Horz]\r\nImage=tudh.bmp\r\nGlyphImage=tudhg.bmp\r\n"
@@ -456,6 +456,15 @@ static int write_test_skin(const std::string& file) {
   entries.push_back({"tudhg.bmp", probe_strip(Probe::updown_horz_glyph, 8, 4, 4, palette)});
   entries.push_back({"tthumbh.bmp", probe_strip(Probe::thumb_horz, 5, 11, 20, palette)});
   entries.push_back({"tthumbv.bmp", probe_strip(Probe::thumb_vert, 5, 20, 11, palette)});
+  {
+    // The block style's trough is one picture, not a strip of two; its
+    // lines follow the progress margins (none on the right).
+    Image trough(20, 13, kWhite);
+    trough.hline(0, 0, 20, kShadow);
+    trough.hline(0, 12, 20, kShadow);
+    trough.vline(0, 0, 13, kShadow);
+    entries.push_back({"ttrough.bmp", bmp(trough, 4)});
+  }
   entries.push_back({"tchunk.bmp", probe_strip(Probe::progress_chunk, 1, 6, 9, palette)});
   entries.push_back({"tcombo.bmp", probe_strip(Probe::combo_button, 4, 18, 21, palette)});
   entries.push_back({"ttabframe.bmp", probe_strip(Probe::tab_border, 1, 20, 18, palette)});

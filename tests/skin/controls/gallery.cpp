@@ -1,6 +1,8 @@
 #include "skin/controls/gallery.h"
 
 #include "skin/data/skin_win.h"
+#include "skin/frame/form_skin.h"
+#include "skin/manager/skin_manager.h"
 
 namespace clip::test {
 namespace {
@@ -114,6 +116,12 @@ bool TGalleryForm::build() {
   SendMessageW(StatusBar1->handle(), SB_SETTEXTW, 1 | SBT_POPOUT, reinterpret_cast<LPARAM>(L"\t凸起"));
   SendMessageW(StatusBar1->handle(), SB_SETTEXTW, 2 | SBT_NOBORDERS, reinterpret_cast<LPARAM>(L"无边框"));
   return true;
+}
+
+skin::CompanionHost* TGalleryForm::companions() {
+  skin::TSkinManager* manager = skin::TSkinManager::instance();
+  auto* s = manager ? dynamic_cast<skin::TFormSkin*>(manager->FindWindowSkin(handle())) : nullptr;
+  return s ? s->companions() : nullptr;
 }
 
 void TGalleryForm::show_size_grip() {

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "skin/controls/skin_control.h"
 #include "skin/data/skin_data.h"
 #include "ui/controls.h"
 
@@ -40,6 +41,9 @@ class TGalleryForm : public ui::Form {
   ui::StatusBar* StatusBar1;
   // The up-down control inside Edit3 (a window of the edit).
   HWND EditSpin = nullptr;
+
+  // The companions of the form while the skin manager skins it, else null.
+  skin::CompanionHost* companions();
 
   // Gives the status bar its size grip. Skinning a framework status bar
   // takes the grip away, so this is called after the skin is on, as a

@@ -12,6 +12,7 @@
 #include "skin/frame/form_skin.h"
 #include "skin/manager/skin_manager.h"
 #include "skin/paint/paint_win.h"
+#include "ui/message_pump.h"
 #include "ui/wide.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -39,8 +40,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   clip::skin::paint::start_painting();
   clip::skin::TSkinManager::create().set_window_skin_factory(clip::skin::attach_form_skin);
   clip::skin::Loaded(gallery->SkinData1, gallery);
-  gallery->show_size_grip();
   gallery->show();
+  // The grip goes back on once the companions are on (skinning takes it off).
+  clip::test::pump_until([&] {
+    clip::skin::CompanionHost* host = gallery->companions();
+    return host && host->FindSkinControl(gallery->StatusBar1->handle());
+  });
+  gallery->show_size_grip();
   app.run();
   clip::skin::TSkinManager::destroy();
   clip::skin::paint::stop_painting();

@@ -46,11 +46,7 @@ class Gallery : public skin::PaintingTest {
     skin::TSkinManager::destroy();
     pump();
   }
-  skin::CompanionHost* host() const {
-    skin::TSkinManager* manager = skin::TSkinManager::instance();
-    auto* s = manager ? dynamic_cast<skin::TFormSkin*>(manager->FindWindowSkin(gallery_->handle())) : nullptr;
-    return s ? s->companions() : nullptr;
-  }
+  skin::CompanionHost* host() const { return gallery_->companions(); }
   Companion kind_of(HWND hwnd) const {
     skin::TSkinControl* c = host() ? host()->FindSkinControl(hwnd) : nullptr;
     return c ? c->kind() : Companion::none;
